@@ -1,0 +1,120 @@
+#include "archive/cipher.h"
+
+#include <cstring>
+
+#include "archive/extraction_context.h"
+
+// clang-format off
+const uint8_t initial_subst_table[256] = {
+    215, 19,  149, 35,  73,  197, 192, 205, 249, 28,  16,  119, 48,  221, 2,   42,
+    232, 1,   177, 233, 14,  88,  219, 25,  223, 195, 244, 90,  87,  239, 153, 137,
+    255, 199, 147, 70,  92,  66,  246, 13,  216, 40,  62,  29,  217, 230, 86,  6,
+    71,  24,  171, 196, 101, 113, 218, 123, 93,  91,  163, 178, 202, 67,  44,  235,
+    107, 250, 75,  234, 49,  167, 125, 211, 83,  114, 157, 144, 32,  193, 143, 36,
+    158, 124, 247, 187, 89,  214, 141, 47,  121, 228, 61,  130, 213, 194, 174, 251,
+    97,  110, 54,  229, 115, 57,  152, 94,  105, 243, 212, 55,  209, 245, 63,  11,
+    164, 200, 31,  156, 81,  176, 227, 21,  76,  99,  139, 188, 127, 17,  248, 51,
+    207, 120, 189, 210, 8,   226, 41,  72,  183, 203, 135, 165, 166, 60,  98,  7,
+    122, 38,  155, 170, 69,  172, 252, 238, 39,  134, 59,  128, 236, 27,  240, 80,
+    131, 3,   85,  206, 145, 79,  154, 142, 159, 220, 201, 133, 74,  64,  20,  129,
+    224, 185, 138, 103, 173, 182, 43,  34,  254, 82,  198, 151, 231, 180, 58,  10,
+    118, 26,  102, 12,  50,  132, 22,  191, 136, 111, 162, 179, 45,  4,   148, 108,
+    161, 56,  78,  126, 242, 222, 15,  175, 146, 23,  33,  241, 181, 190, 77,  225,
+    0,   46,  169, 186, 68,  95,  237, 65,  53,  208, 253, 168, 9,   18,  100, 52,
+    116, 184, 160, 96,  109, 37,  30,  106, 140, 104, 150, 5,   204, 117, 112, 84,
+};
+// clang-format on
+
+static uint32_t rotl(uint32_t x, int n) {
+    return (x << n) | (x >> (32 - n));
+}
+
+static uint32_t load_word(const uint8_t *p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+static void store_word(uint8_t *p, uint32_t w) {
+    p[0] = uint8_t(w);
+    p[1] = uint8_t(w >> 8);
+    p[2] = uint8_t(w >> 16);
+    p[3] = uint8_t(w >> 24);
+}
+
+static uint32_t substitute(const ExtractionContext *ctx, uint32_t t) {
+    const uint8_t *s = ctx->subst_table;
+    return uint32_t(s[t & 0xFF]) | uint32_t(s[(t >> 8) & 0xFF]) << 8 |
+           uint32_t(s[(t >> 16) & 0xFF]) << 16 | uint32_t(s[t >> 24]) << 24;
+}
+
+// Runs the 32 rounds forwards (encrypt) or backwards (decrypt); the round
+// function is the same both ways, only the order of the round keys differs.
+static void run_rounds(ExtractionContext *ctx, uint8_t *block, bool forward) {
+    const uint32_t *k = ctx->cipher_key;
+    uint32_t x0 = load_word(block) ^ k[0];
+    uint32_t x1 = load_word(block + 4) ^ k[1];
+    uint32_t x2 = load_word(block + 8) ^ k[2];
+    uint32_t x3 = load_word(block + 12) ^ k[3];
+    for (int i = 0; i < 32; i++) {
+        int r = forward ? i : 31 - i;
+        uint32_t t = (x2 + rotl(x3, 11)) ^ k[r & 3];
+        uint32_t u = x0 ^ substitute(ctx, t);
+        t = (x3 ^ rotl(x2, 17)) + k[r & 3];
+        uint32_t v = x1 ^ substitute(ctx, t);
+        x0 = x2;
+        x1 = x3;
+        x2 = u;
+        x3 = v;
+    }
+    store_word(block, x2 ^ k[0]);
+    store_word(block + 4, x3 ^ k[1]);
+    store_word(block + 8, x0 ^ k[2]);
+    store_word(block + 12, x1 ^ k[3]);
+}
+
+void mix_key(ExtractionContext *ctx, const uint8_t *block) {
+    for (int g = 0; g < 4; g++)
+        for (int j = 0; j < 4; j++)
+            ctx->cipher_key[j] ^= ctx->crc_table[block[4 * g + j]];
+}
+
+void encrypt_block(ExtractionContext *ctx, uint8_t *block) {
+    run_rounds(ctx, block, true);
+    mix_key(ctx, block);
+}
+
+void decrypt_block(ExtractionContext *ctx, uint8_t *block) {
+    uint8_t enciphered[16];
+    memcpy(enciphered, block, 16);
+    run_rounds(ctx, block, false);
+    mix_key(ctx, enciphered);
+}
+
+void init_cipher(ExtractionContext *ctx, const char *password) {
+    ctx->cipher_key[0] = 0xD3A3B879u;
+    ctx->cipher_key[1] = 0x3F6D12F7u;
+    ctx->cipher_key[2] = 0x7515A235u;
+    ctx->cipher_key[3] = 0xA4E7F123u;
+
+    // The password field holds at most 127 characters; the zero bytes behind
+    // it in the 256-byte buffer are read by odd lengths and the last block.
+    uint8_t buffer[256] = {};
+    size_t len = strnlen(password, 127);
+    memcpy(buffer, password, len);
+
+    memcpy(ctx->subst_table, initial_subst_table, 256);
+    uint8_t *s = ctx->subst_table;
+    for (uint32_t j = 0; j < 256; j++) {
+        for (size_t i = 0; i < len; i += 2) {
+            uint32_t p = ctx->crc_table[(buffer[i] - j) & 0xFF] & 0xFF;
+            uint32_t q = ctx->crc_table[(buffer[i + 1] + j) & 0xFF] & 0xFF;
+            for (uint32_t k = 1; p != q; p = (p + 1) & 0xFF, k++) {
+                uint32_t other = (p + i + k) & 0xFF;
+                uint8_t tmp = s[p];
+                s[p] = s[other];
+                s[other] = tmp;
+            }
+        }
+    }
+    for (size_t i = 0; i < len; i += 16)
+        encrypt_block(ctx, buffer + i);
+}

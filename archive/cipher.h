@@ -1,0 +1,20 @@
+// The 16-byte block cipher of encrypted entries: a 32-round Feistel network
+// over four little-endian words, with a substitution table and a 128-bit
+// running key both derived from the password. After every block the key is
+// mixed with the block's enciphered bytes, in either direction, so an
+// encryptor and a decryptor that start from the same key stay in step.
+#pragma once
+
+#include <cstdint>
+
+struct ExtractionContext;
+
+extern const uint8_t initial_subst_table[256];
+
+// Sets cipher_key and subst_table from the password (at most 127 characters).
+// Needs crc_table.
+void init_cipher(ExtractionContext *ctx, const char *password);
+void encrypt_block(ExtractionContext *ctx, uint8_t *block);
+void decrypt_block(ExtractionContext *ctx, uint8_t *block);
+// Key update from 16 enciphered bytes.
+void mix_key(ExtractionContext *ctx, const uint8_t *block);

@@ -1,0 +1,128 @@
+// The one record of an extraction run.
+//
+// extract_archive() allocates it zero-filled, every operation of the archive
+// reader, the cipher and the decoder takes it as its first argument, and
+// nothing of a run lives anywhere else. The groups below follow the order in
+// which the data flows: caller's inputs, archive stream and headers, the
+// driver's per-entry settings, password and cipher, CRC table, window and bit
+// input, match history, decode tables.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+constexpr uint32_t window_size = 0x100000;
+constexpr uint32_t window_mask = 0xFFFFF;
+constexpr int input_buffer_size = 8192;
+constexpr int kept_lengths_size = 1028; // 4 channels x 257, the largest table block
+constexpr int path_buffer_size = 260;   // the platform's path limit, NUL included
+
+struct MainHeader {
+    uint16_t head_crc;
+    uint8_t head_type;
+    uint16_t head_flags;
+    uint16_t head_size;
+    uint16_t reserved1;
+    uint32_t reserved2;
+};
+
+struct FileHeader {
+    uint16_t head_crc;
+    uint8_t head_type;
+    uint16_t head_flags;
+    uint16_t head_size;
+    uint32_t pack_size;
+    uint32_t unp_size;
+    uint8_t host_os;
+    uint32_t file_crc;
+    uint32_t file_time;
+    uint8_t unp_ver;
+    uint8_t method;
+    uint16_t name_size;
+    uint32_t attributes;
+};
+
+struct BlockHeader {
+    uint16_t head_crc;
+    uint8_t head_type;
+    uint16_t head_flags;
+    uint16_t head_size;
+    uint32_t add_size;
+};
+
+// Decode form of one canonical Huffman code; room for the largest code (298).
+struct DecodeTable {
+    uint32_t symbol_count;
+    uint32_t length_limit[16];
+    uint32_t first_index[16];
+    uint32_t symbols[298];
+};
+
+struct ExtractionContext {
+    // Caller's inputs.
+    const char *archive_path;
+    char *target_folder; // the caller's 260-character buffer; gets a trailing '\'
+
+    // Archive stream and headers.
+    FILE *archive_stream;
+    uint8_t marker[7];
+    MainHeader main_header;
+    FileHeader file_header;
+    BlockHeader block_header;
+    char file_name[path_buffer_size];
+    int32_t archive_format; // 0 not found, 1 older format, 2 RAR 2.x
+    int32_t archive_kind;   // 0 none, 1 at start, 2 volume, 3 behind other data
+    int32_t archive_offset;
+    uint32_t header_crc;
+    int32_t main_header_damaged;
+    int32_t file_header_damaged;
+    int32_t block_start;
+    int32_t next_block;
+
+    // Per-entry settings made by the driver.
+    int32_t volume_continues;
+    int32_t decode_only;
+    FILE *input_stream;
+    FILE *output_stream;
+    int32_t packed_left;
+    int32_t unpacked_left;
+    uint32_t file_checksum;
+    int32_t cipher_version;
+
+    // Password and cipher state.
+    char password[128];
+    uint32_t cipher_key[4];
+    uint32_t crc_table[256];
+    uint8_t subst_table[256];
+
+    // Window, bit input, flushing.
+    uint8_t *window;
+    uint32_t window_pos;
+    uint32_t flush_pos;
+    uint32_t bit_field;
+    uint8_t input_buffer[input_buffer_size];
+    uint32_t input_pos;
+    uint32_t input_bit;
+    int32_t input_top;
+
+    // LZ match history.
+    uint32_t last_distance;
+    uint32_t last_length;
+    uint32_t match_length;
+    uint32_t match_distance;
+    uint32_t old_distances[4];
+    uint32_t old_distance_count;
+
+    // Decode tables.
+    uint32_t symbol;
+    uint8_t kept_lengths[kept_lengths_size];
+    DecodeTable *channel_tables[4];
+    uint32_t multimedia_block;
+    int32_t channel_count;
+    int32_t current_channel;
+    DecodeTable length_code_table;
+    DecodeTable main_table;
+    DecodeTable distance_table;
+    DecodeTable repeat_table;
+    DecodeTable channel_storage[4];
+};

@@ -1,0 +1,145 @@
+// Host model of Windows, part 1: the basic Win32 types, files, folders, times
+// and attributes, message boxes and control texts.
+//
+// Windows paths map to host folders: "X:\a\b" is <root>/X/a/b for a root the
+// caller chooses with host_set_root(); '\' and '/' are both separators; any
+// path without a drive letter is a host path used as it is. Everything here
+// runs on one thread, like the setup itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef unsigned int UINT;
+typedef int32_t LONG;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef LONG HRESULT;
+typedef char CHAR;
+typedef const char *LPCSTR;
+typedef char *LPSTR;
+typedef void *LPVOID;
+typedef const void *LPCVOID;
+typedef wchar_t WCHAR;
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
+typedef DWORD *LPDWORD;
+typedef BYTE *LPBYTE;
+typedef void *HANDLE;
+
+struct HWND__;
+typedef HWND__ *HWND;
+struct HINSTANCE__;
+typedef HINSTANCE__ *HINSTANCE;
+typedef HINSTANCE HMODULE;
+
+#define TRUE 1
+#define FALSE 0
+#define WINAPI
+#define CALLBACK
+#define MAX_PATH 260
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+typedef FILETIME *LPFILETIME;
+
+struct SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)0xFFFFFFFF)
+
+#define FILE_ATTRIBUTE_READONLY 0x01
+#define FILE_ATTRIBUTE_HIDDEN 0x02
+#define FILE_ATTRIBUTE_SYSTEM 0x04
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
+#define FILE_ATTRIBUTE_ARCHIVE 0x20
+#define FILE_ATTRIBUTE_NORMAL 0x80
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_ALREADY_EXISTS 183
+
+DWORD GetLastError();
+void SetLastError(DWORD code);
+
+DWORD GetFileAttributesA(LPCSTR path);
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
+BOOL RemoveDirectoryA(LPCSTR path);
+BOOL DeleteFileA(LPCSTR path);
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE template_file);
+BOOL CloseHandle(HANDLE handle);
+BOOL GetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME last_access, LPFILETIME last_write);
+BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *last_access,
+                 const FILETIME *last_write);
+BOOL DosDateTimeToFileTime(WORD dos_date, WORD dos_time, LPFILETIME file_time);
+// The host's local time is UTC, so this copies the time unchanged.
+BOOL LocalFileTimeToFileTime(const FILETIME *local, LPFILETIME utc);
+
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+};
+typedef WIN32_FIND_DATAA *LPWIN32_FIND_DATAA;
+// Wildcards '*' and '?' in the last component, matched ignoring case.
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
+BOOL FindClose(HANDLE find);
+
+#define MB_OK 0x0
+#define MB_ICONERROR 0x10
+#define MB_ICONINFORMATION 0x40
+#define IDOK 1
+#define IDCANCEL 2
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+
+// ---- Test and tool control of the host model (not Win32) ----
+
+// Folder under which drive letters live as subfolders ("<root>/C", ...).
+void host_set_root(const char *root);
+const char *host_root();
+// Maps a Windows path to the host path; a path without a drive letter is
+// returned with '\' turned into '/'.
+std::string host_path(const char *windows_path);
+
+struct HostMessageBox {
+    std::string text;
+    std::string caption;
+    UINT type;
+};
+// Every message box shown so far, in order; MessageBoxA answers IDOK.
+std::vector<HostMessageBox> &host_message_boxes();
+// Every SetDlgItemTextA call so far as (control id, text), in order.
+std::vector<std::pair<int, std::string>> &host_control_text_log();

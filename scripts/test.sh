@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs every test: unit tests natively and under ASan+UBSan, and the Windows
+# cross build. Installs what it needs first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+echo "== native build and unit tests"
+cmake --preset native >/dev/null
+cmake --build --preset native
+ctest --preset native
+
+echo "== ASan+UBSan build and unit tests"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan
+
+echo "== Windows cross build"
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw
+
+echo "== formatting"
+git ls-files -co --exclude-standard '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror

@@ -1,0 +1,15 @@
+// State shared by the setup dialog, the install procedure and the extraction
+// driver. Global for the life of the process; touched only by the GUI thread.
+#pragma once
+
+#include <cstdint>
+
+struct LanguageEntry {
+    const char *suffix; // nullptr ends the table
+    int16_t control_id;
+    int16_t selected; // nonzero: install this language
+};
+
+extern int32_t ui_language; // 0 unset, 1 English, 2 German
+extern LanguageEntry language_table[4];
+extern char product_file_base[8]; // "ZQNG*.*" until the dialog cuts it to "ZQNG"

@@ -1,0 +1,13 @@
+// Where the tests find their data and put their scratch files.
+#pragma once
+
+#include <string>
+
+// Path of a sample archive made by another archiver (shared test vectors).
+std::string external_sample(const char *name);
+// A fresh, empty folder under the system's temporary folder; removed by
+// remove_tree().
+std::string make_temp_dir(const char *tag);
+void remove_tree(const std::string &path);
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &data);
