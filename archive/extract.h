@@ -10,6 +10,19 @@ struct ExtractionContext;
 
 typedef int32_t ExtractionResult;
 
+// What the command-line tool asks beyond the setup's own run.
+struct ExtractOptions {
+    const char *password; // nullptr: the setup's built-in password
+    int test_only;        // decode and verify every entry, write nothing
+    // Called after each file entry with the run's result so far (tools print it).
+    void (*on_entry)(const ExtractionContext *ctx, int32_t result, void *user);
+    void *user;
+};
+
+// extract_archive with options; extract_archive itself is this with none.
+ExtractionResult extract_archive_ex(HWND window, const char *archive_path, char *target_folder,
+                                    const ExtractOptions *options);
+
 // Appends '\' to target_folder (the caller's 260-character buffer).
 ExtractionResult extract_archive(HWND window, const char *archive_path, char *target_folder);
 ExtractionResult extract_entries(HWND window, ExtractionContext *ctx);
