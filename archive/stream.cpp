@@ -1,0 +1,41 @@
+#include "archive/stream.h"
+
+#include <cerrno>
+
+#include "platform/win32_api.h"
+
+FILE *open_archive_file(const char *path, const char *mode, int share_code) {
+    return platform_open_stream(path, mode, share_code);
+}
+
+void close_stream(FILE *stream) {
+    if (stream)
+        fclose(stream);
+}
+
+int32_t read_stream(FILE *stream, void *buffer, int32_t count) {
+    if (!stream || count <= 0)
+        return 0;
+    return int32_t(fread(buffer, 1, size_t(count), stream));
+}
+
+int32_t write_stream(FILE *stream, const void *buffer, int32_t count) {
+    if (!stream)
+        return 0;
+    errno = 0;
+    if (count <= 0)
+        return 0;
+    return int32_t(fwrite(buffer, 1, size_t(count), stream));
+}
+
+int seek_stream(FILE *stream, int32_t offset, int origin) {
+    if (!stream)
+        return -1;
+    return fseek(stream, long(offset), origin == 1 ? SEEK_CUR : SEEK_SET);
+}
+
+int32_t tell_stream(FILE *stream) {
+    if (!stream)
+        return -1;
+    return int32_t(ftell(stream));
+}
