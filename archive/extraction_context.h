@@ -50,12 +50,17 @@ struct BlockHeader {
     uint32_t add_size;
 };
 
+constexpr int decode_quick_bits = 10;
+
 // Decode form of one canonical Huffman code; room for the largest code (298).
 struct DecodeTable {
     uint32_t symbol_count;
     uint32_t length_limit[16];
     uint32_t first_index[16];
     uint32_t symbols[298];
+    // Shortcut for codes of at most decode_quick_bits bits, indexed by the
+    // top bits of the input: (length << 9) | symbol, or 0 for "search".
+    uint16_t quick[1 << decode_quick_bits];
 };
 
 struct ExtractionContext {
@@ -104,6 +109,9 @@ struct ExtractionContext {
     uint32_t input_pos;
     uint32_t input_bit;
     int32_t input_top;
+    // Buffer index one past the last byte of packed data delivered; it
+    // follows the refills and goes negative once that end has moved out.
+    int32_t input_end;
 
     // LZ match history.
     uint32_t last_distance;
