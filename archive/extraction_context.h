@@ -63,10 +63,13 @@ struct DecodeTable {
     uint16_t quick[1 << decode_quick_bits];
 };
 
+struct ExtractOptions;
+
 struct ExtractionContext {
     // Caller's inputs.
     const char *archive_path;
     char *target_folder; // the caller's 260-character buffer; gets a trailing '\'
+    const ExtractOptions *options; // none for the setup's own run (extract.h)
 
     // Archive stream and headers.
     FILE *archive_stream;
