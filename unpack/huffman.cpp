@@ -1,0 +1,194 @@
+// Code tables of the packed stream.
+//
+// A table block carries code lengths, delta-coded against the lengths of the
+// block before (kept_lengths) and themselves Huffman-coded with a 19-symbol
+// length code. build_decode_table turns lengths into a canonical decode
+// table: length_limit[L] is the end of the codes of length L left-justified
+// to 16 bits, so a code's length is the smallest L whose limit lies above the
+// input, and its symbol follows from first_index[L] and the distance to the
+// previous limit.
+//
+// The limits never decrease with L (each adds count[L] << (16 - L) to the one
+// before, and the cap at 0xFFFF keeps that order), which is what makes the
+// four-comparison tree a correct search. It also makes the quick lookup exact:
+// every limit up to decode_quick_bits is a multiple of 1 << (16 -
+// decode_quick_bits) or is capped above every masked input, so the inputs that
+// share their top decode_quick_bits bits agree on whether their length is that
+// short, on the length itself and on the symbol. Those codes are resolved by
+// one table read; the others fall back to the tree.
+//
+// Damaged input cannot lead outside a table: lengths are 4-bit, runs stop at
+// the end of the working list, and an index at or past symbol_count becomes 0.
+#include "unpack/huffman.h"
+
+#include <cstring>
+
+constexpr uint32_t lz_length_count = 298 + 48 + 28;
+constexpr uint32_t channel_symbols = 257;
+constexpr uint32_t table_capacity = 298;
+
+// The smallest L from 1 to 14 with v < length_limit[L], or 15.
+static uint32_t code_length(const DecodeTable *table, uint32_t v) {
+    const uint32_t *limit = table->length_limit;
+    if (v < limit[8]) {
+        if (v < limit[4]) {
+            if (v < limit[2])
+                return v < limit[1] ? 1 : 2;
+            return v < limit[3] ? 3 : 4;
+        }
+        if (v < limit[6])
+            return v < limit[5] ? 5 : 6;
+        return v < limit[7] ? 7 : 8;
+    }
+    if (v < limit[12]) {
+        if (v < limit[10])
+            return v < limit[9] ? 9 : 10;
+        return v < limit[11] ? 11 : 12;
+    }
+    if (v < limit[14])
+        return v < limit[13] ? 13 : 14;
+    return 15;
+}
+
+static uint32_t symbol_at(const DecodeTable *table, uint32_t v, uint32_t length) {
+    uint32_t index =
+        table->first_index[length] + ((v - table->length_limit[length - 1]) >> (16 - length));
+    if (index >= table->symbol_count)
+        index = 0;
+    return table->symbols[index];
+}
+
+void decode_symbol_search(ExtractionContext *ctx, const DecodeTable *table, uint32_t v) {
+    uint32_t length = code_length(table, v);
+    skip_bits(ctx, length);
+    ctx->symbol = symbol_at(table, v, length);
+}
+
+void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size) {
+    if (size > table_capacity)
+        size = table_capacity;
+    uint32_t count[16] = {};
+    for (uint32_t i = 0; i < size; i++)
+        count[lengths[i] & 15]++;
+    count[0] = 0;
+
+    uint32_t next[16];
+    uint32_t n = 0;
+    table->length_limit[0] = 0;
+    table->first_index[0] = 0;
+    next[0] = 0;
+    for (uint32_t length = 1; length < 16; length++) {
+        n = 2 * (n + count[length]);
+        uint32_t limit = n << (15 - length);
+        table->length_limit[length] = limit > 0xFFFF ? 0xFFFF : limit;
+        table->first_index[length] = table->first_index[length - 1] + count[length - 1];
+        next[length] = table->first_index[length];
+    }
+    for (uint32_t i = 0; i < size; i++) {
+        if (lengths[i] & 15)
+            table->symbols[next[lengths[i] & 15]++] = i;
+    }
+    table->symbol_count = size;
+
+    constexpr uint32_t shift = 16 - decode_quick_bits;
+    for (uint32_t top = 0; top < (1u << decode_quick_bits); top++) {
+        uint32_t v = top << shift;
+        uint32_t length = code_length(table, v);
+        uint32_t symbol = symbol_at(table, v, length);
+        bool quick = length <= uint32_t(decode_quick_bits) && symbol <= 0x1FF;
+        table->quick[top] = uint16_t(quick ? (length << 9) | symbol : 0);
+    }
+}
+
+// The extraction entry points channel_tables at the storages; a record made
+// elsewhere gets the same wiring on first use.
+static DecodeTable *channel_table(ExtractionContext *ctx, int32_t channel) {
+    if (!ctx->channel_tables[channel])
+        ctx->channel_tables[channel] = &ctx->channel_storage[channel];
+    return ctx->channel_tables[channel];
+}
+
+static uint32_t take_bits(ExtractionContext *ctx, uint32_t n) {
+    uint32_t value = peek_bits(ctx) >> (16 - n);
+    skip_bits(ctx, n);
+    return value;
+}
+
+void read_code_tables(ExtractionContext *ctx) {
+    // The working list starts zeroed, so after a shorter block the kept
+    // positions past its lengths are 0.
+    uint8_t lengths[kept_lengths_size] = {};
+    if (ctx->input_pos > 8167)
+        fill_input(ctx, 0);
+    uint32_t head = peek_bits(ctx);
+    ctx->multimedia_block = head & 0x8000;
+    if (!(head & 0x4000))
+        memset(ctx->kept_lengths, 0, sizeof ctx->kept_lengths);
+    skip_bits(ctx, 2);
+
+    uint32_t total = lz_length_count;
+    if (ctx->multimedia_block) {
+        ctx->channel_count = int32_t((head >> 12) & 3) + 1;
+        if (ctx->current_channel >= ctx->channel_count)
+            ctx->current_channel = 0;
+        skip_bits(ctx, 2);
+        total = channel_symbols * uint32_t(ctx->channel_count);
+    }
+
+    uint8_t length_lengths[19];
+    for (uint8_t &length : length_lengths)
+        length = uint8_t(take_bits(ctx, 4));
+    build_decode_table(length_lengths, &ctx->length_code_table, 19);
+
+    uint32_t i = 0;
+    while (i < total) {
+        if (ctx->input_pos > 8187)
+            fill_input(ctx, 0);
+        decode_symbol(ctx, &ctx->length_code_table);
+        uint32_t s = ctx->symbol;
+        if (s < 16) {
+            lengths[i] = uint8_t((s + ctx->kept_lengths[i]) & 15);
+            i++;
+            continue;
+        }
+        uint32_t run;
+        uint8_t value = 0;
+        if (s == 16) {
+            run = take_bits(ctx, 2) + 3;
+            // A repeat at the very first position has no previous length to
+            // repeat; it repeats 0, like the empty list before it.
+            value = i > 0 ? lengths[i - 1] : 0;
+        } else if (s == 17) {
+            run = take_bits(ctx, 3) + 3;
+        } else {
+            run = take_bits(ctx, 7) + 11;
+        }
+        for (; run > 0 && i < total; run--)
+            lengths[i++] = value;
+    }
+
+    if (ctx->multimedia_block) {
+        for (int32_t k = 0; k < ctx->channel_count; k++)
+            build_decode_table(lengths + channel_symbols * uint32_t(k), channel_table(ctx, k),
+                               channel_symbols);
+    } else {
+        build_decode_table(lengths, &ctx->main_table, 298);
+        build_decode_table(lengths + 298, &ctx->distance_table, 48);
+        build_decode_table(lengths + 298 + 48, &ctx->repeat_table, 28);
+    }
+    memcpy(ctx->kept_lengths, lengths, sizeof ctx->kept_lengths);
+}
+
+void read_trailing_tables(ExtractionContext *ctx) {
+    if (uint32_t(ctx->input_top) < ctx->input_pos + 5)
+        return;
+    if (ctx->multimedia_block) {
+        decode_symbol(ctx, channel_table(ctx, ctx->current_channel));
+        if (ctx->symbol == 256)
+            read_code_tables(ctx);
+        return;
+    }
+    decode_symbol(ctx, &ctx->main_table);
+    if (ctx->symbol == 269)
+        read_code_tables(ctx);
+}

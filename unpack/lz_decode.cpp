@@ -1,0 +1,177 @@
+// The LZ decoder: packed symbols in, window bytes out.
+//
+// unpack_file draws one main-code symbol per step and turns it into a
+// literal, a match (length and distance, copied from the window), a repeat of
+// an earlier distance, or a switch to new code tables. The window is a 1 MiB
+// ring shared by all entries of a solid stream; flush_window writes out what
+// the ring holds before the decoder could overwrite it.
+//
+// Two margins make per-step limit tests enough, so nothing is tested per bit
+// or per byte:
+// - Input: one step outside a table block reads at most two codes of 15 bits
+//   and two runs of extra bits, 51 bits with the byte's used bits 58, and a
+//   peek looks two bytes further. Refilling once input_pos passes 8162 keeps
+//   every peek inside the 8192-byte buffer; table blocks refill for
+//   themselves at finer thresholds.
+// - Window: the longest match is 260 bytes after its length adjustments, so
+//   flushing once fewer than 270 bytes are free means no step overwrites a
+//   byte that has not been written out.
+//
+// Damaged input: every decoded symbol indexes its own constant table, extra
+// bits give bounded values and every window position is masked, so wrong data
+// only gives wrong bytes. Symbols 269, and 256 before any match, produce
+// nothing; over the stale bytes left in the buffer once the packed data is
+// used up they could cycle forever. A valid stream never reads past the end
+// of its packed data, so the decoder ends the entry as soon as it has read
+// more than stale_input_limit bytes beyond that end: the work per entry stays
+// proportional to its packed and unpacked sizes, and the short output fails
+// the entry's checksum comparison.
+//
+// Speed: codes mostly resolve with one quick-table read (huffman.cpp), and a
+// match that neither wraps around the ring nor overlaps within 8 bytes is
+// copied 8 bytes at a time; that gives the same bytes as the byte-by-byte copy
+// because every 8-byte piece reads only bytes that piece does not write.
+#include "unpack/lz_decode.h"
+
+#include <cstring>
+
+#include "unpack/huffman.h"
+#include "unpack/unpack_io.h"
+
+const uint8_t length_bases[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,  12,  14,  16,  20,
+                                  24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
+const uint8_t length_extra_bits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
+                                       2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
+const uint32_t distance_bases[48] = {
+    0,      1,      2,      3,      4,      6,      8,      12,     16,     24,     32,     48,
+    64,     96,     128,    192,    256,    384,    512,    768,    1024,   1536,   2048,   3072,
+    4096,   6144,   8192,   12288,  16384,  24576,  32768,  49152,  65536,  98304,  131072, 196608,
+    262144, 327680, 393216, 458752, 524288, 589824, 655360, 720896, 786432, 851968, 917504, 983040};
+const uint8_t distance_extra_bits[48] = {
+    0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
+    11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
+const uint8_t short_distance_bases[8] = {0, 4, 8, 16, 32, 64, 128, 192};
+const uint8_t short_distance_extra_bits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
+
+constexpr uint32_t refill_threshold = 8162;
+constexpr uint32_t flush_margin = 270;
+constexpr int32_t stale_input_limit = 32;
+
+static inline uint32_t take_bits(ExtractionContext *ctx, uint32_t n) {
+    uint32_t value = peek_bits(ctx) >> (16 - n);
+    skip_bits(ctx, n);
+    return value;
+}
+
+static inline uint32_t take_extra(ExtractionContext *ctx, uint32_t n) {
+    return n ? take_bits(ctx, n) : 0;
+}
+
+void copy_match(ExtractionContext *ctx) {
+    uint32_t n = ctx->match_length;
+    uint32_t d = ctx->match_distance;
+    ctx->old_distances[ctx->old_distance_count & 3] = d;
+    ctx->last_distance = d;
+    ctx->old_distance_count++;
+    ctx->last_length = n;
+    ctx->unpacked_left -= int32_t(n);
+
+    uint8_t *window = ctx->window;
+    uint32_t dest = ctx->window_pos & window_mask;
+    uint32_t gap = d & window_mask;
+    uint32_t src = (dest - gap) & window_mask;
+    ctx->window_pos = (dest + n) & window_mask;
+    if (dest + n > window_size || src + n > window_size) {
+        for (uint32_t k = 0; k < n; k++)
+            window[(dest + k) & window_mask] = window[(src + k) & window_mask];
+        return;
+    }
+    uint8_t *out = window + dest;
+    const uint8_t *in = window + src;
+    if (gap == 1) {
+        memset(out, in[0], n);
+        return;
+    }
+    // Pieces of 8 read only bytes already final when the source lies at least
+    // 8 bytes back, ahead of the destination, or on it.
+    if (gap >= 8 || gap == 0 || src > dest) {
+        uint32_t k = 0;
+        for (; k + 8 <= n; k += 8) {
+            uint64_t piece;
+            memcpy(&piece, in + k, 8);
+            memcpy(out + k, &piece, 8);
+        }
+        for (; k < n; k++)
+            out[k] = in[k];
+        return;
+    }
+    for (uint32_t k = 0; k < n; k++)
+        out[k] = in[k];
+}
+
+// True once the reader has gone further past the end of the packed data than
+// any valid stream does.
+static inline bool past_packed_data(const ExtractionContext *ctx) {
+    return int32_t(ctx->input_pos) > ctx->input_end + stale_input_limit;
+}
+
+void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
+    ctx->window = window;
+    reset_unpack_state(ctx, solid);
+    fill_input(ctx, 1);
+    if (!solid)
+        read_code_tables(ctx);
+    // Wraps like the 32-bit count it is, even for a nonsensical size.
+    ctx->unpacked_left = int32_t(uint32_t(ctx->unpacked_left) - 1);
+
+    while (ctx->unpacked_left >= 0) {
+        ctx->window_pos &= window_mask;
+        if (ctx->input_pos > refill_threshold)
+            fill_input(ctx, 0);
+        if (past_packed_data(ctx))
+            break;
+        if (((ctx->flush_pos - ctx->window_pos) & window_mask) < flush_margin &&
+            ctx->flush_pos != ctx->window_pos)
+            flush_window(ctx);
+
+        decode_symbol(ctx, &ctx->main_table);
+        uint32_t s = ctx->symbol;
+        if (s < 256) {
+            window[ctx->window_pos++] = uint8_t(s);
+            ctx->unpacked_left--;
+            continue;
+        }
+        uint32_t length;
+        uint32_t distance;
+        if (s >= 270) {
+            uint32_t i = s - 270;
+            length = length_bases[i] + 3 + take_extra(ctx, length_extra_bits[i]);
+            decode_symbol(ctx, &ctx->distance_table);
+            uint32_t d = ctx->symbol;
+            distance = distance_bases[d] + 1 + take_extra(ctx, distance_extra_bits[d]);
+            length += (distance >= 0x40000) + (distance >= 0x2000);
+        } else if (s == 269) {
+            read_code_tables(ctx);
+            continue;
+        } else if (s == 256) {
+            length = ctx->last_length;
+            distance = ctx->last_distance;
+        } else if (s <= 260) {
+            distance = ctx->old_distances[(ctx->old_distance_count - (s - 256)) & 3];
+            decode_symbol(ctx, &ctx->repeat_table);
+            uint32_t l = ctx->symbol;
+            length = length_bases[l] + 2 + take_extra(ctx, length_extra_bits[l]);
+            length += (distance >= 0x40000) + (distance >= 0x2000) + (distance >= 0x101);
+        } else {
+            uint32_t i = s - 261;
+            distance = short_distance_bases[i] + 1 + take_bits(ctx, short_distance_extra_bits[i]);
+            length = 2;
+        }
+        ctx->match_length = length;
+        ctx->match_distance = distance;
+        copy_match(ctx);
+    }
+
+    read_trailing_tables(ctx);
+    flush_window(ctx);
+}
