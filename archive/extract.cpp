@@ -1,0 +1,368 @@
+// The extraction driver: walks the archive's file entries in order and, for
+// each, decides whether it is written (languages the user ticked, a settings
+// file already present is kept), creates its folders and output file, copies
+// stored data or runs the decoder, compares the checksum and sets the file's
+// time and attributes.
+//
+// Invariants the loop keeps:
+// - Every compressed entry is decoded in archive order, written or not, so the
+//   solid stream's window and tables stay in step; an entry that is not
+//   written is decoded with no output and no checksum.
+// - After each entry the archive stands at that entry's next_block, whatever
+//   the entry was, so the next header is read where it begins.
+// - Nothing is created, overwritten or removed outside the target folder: an
+//   entry whose name climbs out of it, or whose path does not fit the
+//   260-character buffer, ends the run before its path is used.
+// - A file that is not complete and correct does not stay behind: a checksum
+//   mismatch or a write that the stream could not finish (disk full) removes
+//   the file just written.
+// - The first nonzero result ends the run after the entry that caused it;
+//   window and archive stream are released on every way out.
+//
+// It is fast because it does little: one seek to each entry's data, one to
+// the next block, a 32 KiB copy buffer for stored data, and the decoder's
+// work in the record and the window without further allocation.
+
+#include "archive/extract.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/cipher.h"
+#include "archive/crc.h"
+#include "archive/extraction_context.h"
+#include "archive/header_reader.h"
+#include "archive/stream.h"
+#include "setup/paths.h"
+#include "setup/setup_state.h"
+#include "unpack/lz_decode.h"
+#include "unpack/unpack_io.h"
+
+static const char built_in_password[] = "q4!Wm9#z";
+static const char settings_file_name[] = "NAVGZIP.SET";
+static constexpr int progress_control_id = 107;
+static constexpr int32_t copy_buffer_size = 32768;
+static constexpr uint8_t method_stored = 0x30;
+static constexpr uint16_t flag_continued_from_previous = 0x0001;
+static constexpr uint16_t flag_continued_in_next = 0x0002;
+static constexpr uint16_t flag_encrypted = 0x0004;
+static constexpr uint16_t flag_solid = 0x0010;
+static constexpr uint32_t attribute_volume_label = 0x08;
+static constexpr uint32_t attribute_directory = 0x10;
+
+// Where a test run sends the decoded bytes so that write_output counts them.
+#ifdef _WIN32
+static const char null_device[] = "NUL";
+#else
+static const char null_device[] = "/dev/null";
+#endif
+
+static void *allocate_zeroed(size_t size) {
+    return calloc(1, size);
+}
+
+template <typename T> static void release(T *&holder) {
+    if (holder) {
+        free(holder);
+        holder = nullptr;
+    }
+}
+
+void report_install_error(HWND window, const char *caption) {
+    const char *text = ui_language == 1   ? "Cannot install file."
+                       : ui_language == 2 ? "Kann nicht die Datei installieren."
+                                          : nullptr;
+    if (text)
+        MessageBoxA(window, text, caption, MB_ICONERROR);
+}
+
+uint16_t name_start(const char *path) {
+    uint16_t start = 0;
+    for (uint16_t i = 0; path[i]; ++i)
+        if (path[i] == '\\' || path[i] == '/')
+            start = uint16_t(i + 1);
+    return start;
+}
+
+static bool same_ignoring_case(const char *a, const char *b, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i])))
+            return false;
+        if (a[i] == '\0')
+            return true;
+    }
+    return true;
+}
+
+// Windows opens a device for these names in any folder ("SUB\CON.TXT" is the
+// console), so they would write outside the target folder.
+static bool device_name(const char *part, size_t length) {
+    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL"};
+    size_t base = 0;
+    while (base < length && part[base] != '.')
+        ++base;
+    while (base > 0 && part[base - 1] == ' ')
+        --base;
+    if (base == 3)
+        for (const char *device : devices)
+            if (same_ignoring_case(part, device, 3))
+                return true;
+    return base == 4 &&
+           (same_ignoring_case(part, "COM", 3) || same_ignoring_case(part, "LPT", 3)) &&
+           part[3] >= '1' && part[3] <= '9';
+}
+
+// True when the entry's name stays below the target folder: it is relative
+// (no leading separator, no drive; ':' is refused anywhere, which also keeps
+// out alternate data streams) and none of its components climbs out or names
+// a device. Components made only of dots and spaces are refused, since
+// Windows reads "...", ". ." and the like as the folder itself or its parent.
+static bool name_stays_inside(const char *name) {
+    if (name[0] == '\0' || is_path_separator(name[0]) || strchr(name, ':'))
+        return false;
+    const char *part = name;
+    for (;;) {
+        const char *end = part;
+        bool dots_and_spaces = true;
+        for (; *end && !is_path_separator(*end); ++end)
+            if (*end != '.' && *end != ' ')
+                dots_and_spaces = false;
+        if (end > part && (dots_and_spaces || device_name(part, size_t(end - part))))
+            return false;
+        if (*end == '\0')
+            return true;
+        part = end + 1;
+    }
+}
+
+// The language filter and the settings-file rule. An unwanted language file
+// that an earlier installation left at path is removed.
+static bool entry_wanted(const ExtractionContext *ctx, const char *path) {
+    const char *name = ctx->file_name;
+    if (strcmp(name, settings_file_name) == 0)
+        return path_missing(path) != 0;
+    // The base is cut at its '*' by the dialog; reading up to the '*' gives
+    // the same length for callers that run without the dialog.
+    size_t base_len = strcspn(product_file_base, "*");
+    size_t dot_pos = base_len + strlen(language_table[0].suffix);
+    if (strlen(name) <= dot_pos || name[dot_pos] != '.')
+        return true;
+    for (const LanguageEntry *row = language_table; row->suffix; ++row) {
+        char prefix[16];
+        bool wildcard = row->suffix[2] == '?';
+        size_t count = wildcard ? base_len + 1 : dot_pos;
+        memcpy(prefix, product_file_base, base_len);
+        memcpy(prefix + base_len, row->suffix, count - base_len);
+        if (!same_ignoring_case(name, prefix, count))
+            continue;
+        if (row->selected)
+            return true;
+        if (!path_missing(path))
+            platform_remove_file(path);
+        return false;
+    }
+    return true;
+}
+
+int32_t copy_stored(ExtractionContext *ctx) {
+    uint8_t *buffer = static_cast<uint8_t *>(allocate_zeroed(copy_buffer_size));
+    if (!buffer)
+        return -1;
+    for (;;) {
+        int32_t n = read_packed(ctx, buffer, copy_buffer_size);
+        if (n == 0)
+            break;
+        int32_t m = ctx->unpacked_left <= n ? ctx->unpacked_left : n;
+        write_output(ctx, buffer, uint32_t(m));
+        if (ctx->unpacked_left >= 0)
+            ctx->unpacked_left -= m;
+    }
+    release(buffer);
+    return 0;
+}
+
+static void set_time_and_attributes(const ExtractionContext *ctx, const char *path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        FILETIME creation, last_access, last_write, local, stamp;
+        uint32_t dos = ctx->file_header.file_time;
+        if (GetFileTime(file, &creation, &last_access, &last_write) &&
+            DosDateTimeToFileTime(WORD(dos >> 16), WORD(dos & 0xFFFF), &local) &&
+            LocalFileTimeToFileTime(&local, &stamp))
+            SetFileTime(file, &creation, &last_access, &stamp);
+        CloseHandle(file);
+    }
+    SetFileAttributesA(path, ctx->file_header.attributes);
+}
+
+// Opens the entry's output file, creating its folders first; a file already
+// at path is replaced.
+static FILE *create_output(const char *path) {
+    uint16_t k = name_start(path);
+    if (k > 1 && path[k - 1] == '\\') {
+        char folder[path_buffer_size];
+        memcpy(folder, path, k - 1);
+        folder[k - 1] = '\0';
+        create_directory_path(folder);
+    }
+    if (!path_missing(path))
+        platform_remove_file(path);
+    return open_archive_file(path, "w+b", 2);
+}
+
+// One file entry, from its header to its time and attributes; returns the
+// run's result after it (nonzero ends the run).
+static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool *first) {
+    const FileHeader &header = ctx->file_header;
+    bool test_only = ctx->options && ctx->options->test_only;
+    normalize_attributes(ctx);
+    if ((header.head_flags & flag_continued_from_previous) && *first)
+        return 2;
+    *first = false;
+    // The rest of such an entry lies in a volume this run never opens, so it
+    // cannot be completed here.
+    ctx->volume_continues = header.head_flags & flag_continued_in_next;
+    if (ctx->volume_continues)
+        return 2;
+    seek_stream(ctx->archive_stream, ctx->next_block - int32_t(header.pack_size), 0);
+
+    char path[path_buffer_size];
+    size_t folder_len = strlen(ctx->target_folder);
+    size_t name_len = strlen(ctx->file_name);
+    bool fits = folder_len + name_len < size_t(path_buffer_size);
+    if (fits) {
+        memcpy(path, ctx->target_folder, folder_len);
+        memcpy(path + folder_len, ctx->file_name, name_len + 1);
+    }
+    if (!test_only && !(fits && name_stays_inside(ctx->file_name))) {
+        report_install_error(window, ctx->file_name);
+        return fits ? 4 : 1;
+    }
+
+    ExtractionResult result = 0;
+    bool write = test_only || entry_wanted(ctx, path);
+    if (header.unp_ver < 13 || header.unp_ver > 20) {
+        write = false;
+        result = 1;
+    }
+    if (header.attributes & (attribute_volume_label | attribute_directory)) {
+        // Folders come into being as parents of files; data such an entry
+        // carries anyway is passed over.
+        seek_stream(ctx->archive_stream, ctx->next_block, 0);
+        return result;
+    }
+    FILE *output = nullptr;
+    if (write) {
+        output = test_only ? open_archive_file(null_device, "wb", 2) : create_output(path);
+        if (!output) {
+            report_install_error(window, path);
+            result = 1;
+            write = false;
+        }
+    }
+
+    ctx->decode_only = write ? 0 : 1;
+    ctx->file_checksum = ctx->archive_format == 1 ? 0 : 0xFFFFFFFFu;
+    ctx->cipher_version =
+        ctx->password[0] && (header.head_flags & flag_encrypted) ? header.unp_ver : 0;
+    if (ctx->cipher_version)
+        init_cipher(ctx, ctx->password);
+    ctx->packed_left = int32_t(header.pack_size);
+    ctx->unpacked_left = int32_t(header.unp_size);
+    ctx->input_stream = ctx->archive_stream;
+    ctx->output_stream = output;
+
+    SetDlgItemTextA(window, progress_control_id, ctx->file_name);
+
+    if (header.method == method_stored) {
+        // A failure of this entry found before the copy keeps its result.
+        int32_t copied = copy_stored(ctx);
+        if (result == 0)
+            result = copied;
+    } else if (header.unp_ver > 15) {
+        unpack_file(ctx, ctx->window, header.head_flags & flag_solid);
+    }
+    seek_stream(ctx->archive_stream, ctx->next_block, 0);
+
+    bool bad = false;
+    if (write) {
+        uint32_t expected = ctx->archive_format == 1 ? header.file_crc : ~header.file_crc;
+        // The stream may hold the file's last bytes until now; a flush that
+        // fails (disk full) leaves a short file behind a matching checksum.
+        bad = ctx->file_checksum != expected || fflush(output) != 0 || ferror(output);
+    }
+    close_stream(output);
+    ctx->output_stream = nullptr;
+    if (bad) {
+        report_install_error(window, ctx->file_name);
+        if (!test_only)
+            platform_remove_file(path);
+        return 3;
+    }
+    if (!test_only)
+        set_time_and_attributes(ctx, path);
+    return result;
+}
+
+ExtractionResult extract_entries(HWND window, ExtractionContext *ctx) {
+    ctx->archive_stream = open_archive_file(ctx->archive_path, "rb", 1);
+    if (!ctx->archive_stream)
+        return 2;
+    if (locate_archive(ctx) == 0) {
+        close_stream(ctx->archive_stream);
+        ctx->archive_stream = nullptr;
+        return 2;
+    }
+    ctx->window = static_cast<uint8_t *>(allocate_zeroed(window_size));
+    if (!ctx->window) {
+        close_stream(ctx->archive_stream);
+        ctx->archive_stream = nullptr;
+        return 9;
+    }
+    if (ctx->main_header.head_size > 13)
+        seek_stream(ctx->archive_stream, ctx->main_header.head_size - 13, 1);
+    ctx->volume_continues = 0;
+    bool first = true;
+    ExtractionResult result = 0;
+    while (result == 0) {
+        if (read_next_file_header(ctx, request_file_or_subblock) == 0)
+            break;
+        if (ctx->block_header.head_type == head_type_subblock) {
+            seek_stream(ctx->archive_stream, ctx->next_block, 0);
+            continue;
+        }
+        result = process_entry(window, ctx, &first);
+        if (ctx->options && ctx->options->on_entry)
+            ctx->options->on_entry(ctx, result, ctx->options->user);
+    }
+    release(ctx->window);
+    close_stream(ctx->archive_stream);
+    ctx->archive_stream = nullptr;
+    return result;
+}
+
+ExtractionResult extract_archive_ex(HWND window, const char *archive_path, char *target_folder,
+                                    const ExtractOptions *options) {
+    ExtractionContext *ctx = static_cast<ExtractionContext *>(allocate_zeroed(sizeof *ctx));
+    if (!ctx)
+        return 1;
+    ctx->archive_path = archive_path;
+    ctx->target_folder = target_folder;
+    ctx->options = options;
+    append_backslash(target_folder);
+    for (int i = 0; i < 4; ++i)
+        ctx->channel_tables[i] = &ctx->channel_storage[i];
+    build_crc_table(ctx);
+    const char *password = options && options->password ? options->password : built_in_password;
+    size_t length = strnlen(password, sizeof ctx->password - 1);
+    memcpy(ctx->password, password, length);
+    ExtractionResult result = extract_entries(window, ctx);
+    release(ctx);
+    return result;
+}
+
+ExtractionResult extract_archive(HWND window, const char *archive_path, char *target_folder) {
+    return extract_archive_ex(window, archive_path, target_folder, nullptr);
+}
