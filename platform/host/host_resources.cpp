@@ -1,0 +1,26 @@
+// The setup program's dialog resources as the host sees them: on Windows the
+// resource compiler puts template 100 into the executable; here the same
+// controls, in template order, with their initial texts and visibility.
+#include "platform/win32_api.h"
+#include "setup/setup_ids.h"
+
+static const HostControlTemplate setup_controls[] = {
+    {IDC_OK, host_push_button, "OK", true},         {IDC_EXIT, host_push_button, "", true},
+    {IDC_TITLE, host_static_text, "", true},        {-1, host_picture, "", true},
+    {IDC_TARGET_LABEL, host_static_text, "", true}, {IDC_TARGET, host_edit_box, "", true},
+    {IDC_BROWSE, host_push_button, "...", true},    {IDC_LANGUAGE_GROUP, host_group_box, "", true},
+    {IDC_GERMAN, host_check_box, "Deutsch", true},  {IDC_ENGLISH, host_check_box, "English", true},
+    {IDC_ADDITIONAL, host_check_box, "", true},     {IDC_START_MENU, host_check_box, "", true},
+    {IDC_DESKTOP, host_check_box, "", true},        {IDC_PROGRESS, host_static_text, "", false},
+};
+
+static const HostDialogTemplate dialog_templates[] = {
+    {IDD_SETUP, 330, 237, setup_controls, int(sizeof setup_controls / sizeof setup_controls[0])},
+};
+
+const HostDialogTemplate *host_dialog_template(int id) {
+    for (const HostDialogTemplate &t : dialog_templates)
+        if (t.id == id)
+            return &t;
+    return nullptr;
+}

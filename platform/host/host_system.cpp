@@ -1,0 +1,96 @@
+// Host model of a few KERNEL32 calls: the module's own path, the Windows
+// folder, the error mode, code-page conversion and a virtual clock.
+#include <cstring>
+
+#include "platform/win32_api.h"
+
+namespace {
+
+struct SystemState {
+    std::string module_path = "C:\\SETUP.EXE";
+    std::string windows_directory = "C:\\WINDOWS";
+    UINT error_mode = 0;
+    DWORD clock = 0;
+};
+
+SystemState &state() {
+    static SystemState s;
+    return s;
+}
+
+// Copies text into a buffer of size characters, cut to fit; returns the
+// number of characters copied.
+size_t copy_cut(const std::string &text, char *buffer, size_t size) {
+    if (!buffer || size == 0)
+        return 0;
+    size_t n = text.size() < size - 1 ? text.size() : size - 1;
+    memcpy(buffer, text.data(), n);
+    buffer[n] = 0;
+    return n;
+}
+
+} // namespace
+
+void host_reset_system() {
+    state() = SystemState();
+}
+
+void host_set_module_path(const char *windows_path) {
+    state().module_path = windows_path ? windows_path : "";
+}
+
+void host_set_windows_directory(const char *windows_path) {
+    state().windows_directory = windows_path ? windows_path : "";
+}
+
+UINT host_error_mode() {
+    return state().error_mode;
+}
+
+UINT SetErrorMode(UINT mode) {
+    UINT previous = state().error_mode;
+    state().error_mode = mode;
+    return previous;
+}
+
+// Like Windows, a path that does not fit is cut and the buffer's size returned.
+DWORD GetModuleFileNameA(HMODULE, LPSTR path, DWORD size) {
+    size_t n = copy_cut(state().module_path, path, size);
+    if (size && state().module_path.size() >= size) {
+        SetLastError(122); // ERROR_INSUFFICIENT_BUFFER
+        return size;
+    }
+    return DWORD(n);
+}
+
+// Returns the length, or the size needed (with the NUL) when it does not fit.
+UINT GetWindowsDirectoryA(LPSTR path, UINT size) {
+    const std::string &folder = state().windows_directory;
+    if (folder.size() >= size)
+        return UINT(folder.size() + 1);
+    return UINT(copy_cut(folder, path, size));
+}
+
+// The host's ANSI code page is Latin-1: each byte is its own character.
+int MultiByteToWideChar(UINT, DWORD, LPCSTR text, int length, LPWSTR wide, int wide_count) {
+    if (!text)
+        return 0;
+    size_t n = length < 0 ? strlen(text) + 1 : size_t(length);
+    if (wide_count == 0)
+        return int(n);
+    if (!wide || n > size_t(wide_count)) {
+        SetLastError(122);
+        return 0;
+    }
+    for (size_t i = 0; i < n; ++i)
+        wide[i] = WCHAR(static_cast<unsigned char>(text[i]));
+    return int(n);
+}
+
+DWORD GetTickCount() {
+    return state().clock;
+}
+
+void Sleep(DWORD milliseconds) {
+    state().clock += milliseconds;
+}
