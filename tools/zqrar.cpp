@@ -1,6 +1,7 @@
 // zqrar: lists, tests and extracts RAR 2.0 archives, also those appended to
 // a program (the setup). Argument parsing and messages only: the archive
 // work is the library's.
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,13 +10,17 @@
 #include <sys/stat.h>
 
 #include "archive/crc.h"
+#include "archive/extract.h"
 #include "archive/extraction_context.h"
 #include "archive/header_reader.h"
 #include "archive/stream.h"
+#include "setup/paths.h"
+#include "setup/setup_state.h"
 
 namespace {
 
 constexpr int exit_ok = 0;
+constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
 constexpr int exit_unreadable = 3;
 constexpr int exit_no_archive = 4;
@@ -23,26 +28,46 @@ constexpr int exit_no_archive = 4;
 const char usage_text[] =
     "Usage: zqrar COMMAND [OPTIONS] ARCHIVE\n"
     "\n"
-    "Lists RAR 2.0 archives, also one appended to a program such as the setup.\n"
-    "Options may stand before or after the command and the archive name.\n"
+    "Lists, tests and extracts RAR 2.0 archives, also one appended to a program\n"
+    "such as the setup. Options may stand before or after the command and the\n"
+    "archive name.\n"
     "\n"
     "Commands:\n"
-    "  l              list the entries: flags, sizes, host, version, method,\n"
-    "                 attributes, file checksum, date and name\n"
+    "  l                    list the entries: flags, sizes, host, version, method,\n"
+    "                       attributes, file checksum, date and name\n"
+    "  t                    test: decode every entry and compare its checksum\n"
+    "  x                    extract into a folder, as the setup installs\n"
     "\n"
     "Options:\n"
-    "  -h, --help     show this help and exit\n"
-    "  -V, --version  show the version and exit\n"
+    "  -p PASSWORD, --password PASSWORD\n"
+    "                       decipher encrypted entries with PASSWORD (t, x)\n"
+    "  --installer          decipher with the setup's built-in password (t, x)\n"
+    "  -o DIR, --output DIR extract into DIR, created when missing (x; default:\n"
+    "                       the current folder)\n"
+    "  --lang LIST          languages to install, as ticked in the setup dialog:\n"
+    "                       a comma-separated list of DE, US, OTHER, or ALL or\n"
+    "                       NONE (x; default ALL). Files of languages left out\n"
+    "                       are not written, and copies already in DIR removed\n"
+    "  -h, --help           show this help and exit\n"
+    "  -V, --version        show the version and exit\n"
+    "\n"
+    "Without -p or --installer encrypted entries are not deciphered and fail.\n"
+    "As in the setup, an existing NAVGZIP.SET in DIR is kept, and t and x stop\n"
+    "at the first entry that fails.\n"
     "\n"
     "Flags column: S solid, E encrypted, D directory, < continued from the\n"
     "previous volume, > continued in the next, ! header checksum damaged.\n"
     "\n"
-    "Exit status: 0 success, 2 bad usage, 3 archive file missing or\n"
-    "unreadable, 4 no archive in the file.\n";
+    "Exit status: 0 success, 1 an entry failed, 2 bad usage, 3 archive file\n"
+    "missing or unreadable (or DIR not usable), 4 no archive in the file.\n";
 
 struct Arguments {
     const char *command = nullptr;
     const char *archive = nullptr;
+    const char *password = nullptr;
+    const char *output = nullptr;
+    const char *languages = nullptr;
+    bool installer = false;
     bool help = false;
     bool version = false;
 };
@@ -52,20 +77,55 @@ int usage_error(const char *what, const char *detail) {
     return exit_usage;
 }
 
+// An option with a value: "-p VALUE", "-pVALUE", "--password VALUE" or
+// "--password=VALUE". Returns 1 when `arg` is this option (value set, index
+// moved past it), 0 when it is not, -1 when the value is missing.
+int option_value(int argc, char **argv, int *i, const char *short_name, const char *long_name,
+                 const char **value) {
+    const char *arg = argv[*i];
+    size_t long_len = strlen(long_name);
+    const char *inline_value = nullptr;
+    if (short_name && strncmp(arg, short_name, 2) == 0)
+        inline_value = arg[2] ? arg + 2 : nullptr;
+    else if (strcmp(arg, long_name) == 0)
+        inline_value = nullptr;
+    else if (strncmp(arg, long_name, long_len) == 0 && arg[long_len] == '=')
+        inline_value = arg + long_len + 1;
+    else
+        return 0;
+    if (inline_value) {
+        *value = inline_value;
+        return 1;
+    }
+    if (*i + 1 >= argc)
+        return -1;
+    *value = argv[++*i];
+    return 1;
+}
+
 // Returns 0, or the exit status of a usage error (already reported).
 int parse_arguments(int argc, char **argv, Arguments *args) {
     bool options_done = false;
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
         if (!options_done && arg[0] == '-' && arg[1] != '\0') {
-            if (strcmp(arg, "--") == 0)
+            int found = 0;
+            if ((found = option_value(argc, argv, &i, "-p", "--password", &args->password)) ||
+                (found = option_value(argc, argv, &i, "-o", "--output", &args->output)) ||
+                (found = option_value(argc, argv, &i, nullptr, "--lang", &args->languages))) {
+                if (found < 0)
+                    return usage_error("missing value for ", arg);
+            } else if (strcmp(arg, "--") == 0) {
                 options_done = true;
-            else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0)
+            } else if (strcmp(arg, "--installer") == 0) {
+                args->installer = true;
+            } else if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
                 args->help = true;
-            else if (strcmp(arg, "-V") == 0 || strcmp(arg, "--version") == 0)
+            } else if (strcmp(arg, "-V") == 0 || strcmp(arg, "--version") == 0) {
                 args->version = true;
-            else
+            } else {
                 return usage_error("unknown option ", arg);
+            }
         } else if (!args->command) {
             args->command = arg;
         } else if (!args->archive) {
@@ -179,6 +239,190 @@ int list_archive(ExtractionContext *ctx, const char *path) {
     return exit_ok;
 }
 
+// Selects the languages of the setup dialog's check boxes from a list such as
+// "DE,US". Returns false for an unknown word.
+bool select_languages(const char *list) {
+    static const struct {
+        const char *word;
+        const char *suffix;
+    } words[] = {{"DE", "_DE"}, {"US", "_US"}, {"OTHER", "_??"}};
+    bool all = false, any_word = false;
+    int16_t chosen[3] = {};
+    std::string text = list;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(',', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string word = text.substr(start, end - start);
+        for (char &c : word)
+            c = char(toupper(static_cast<unsigned char>(c)));
+        start = end + 1;
+        if (word.empty())
+            continue;
+        any_word = true;
+        bool known = false;
+        if (word == "ALL") {
+            all = known = true;
+        } else if (word == "NONE") {
+            known = true;
+        } else {
+            for (int w = 0; w < 3; w++)
+                if (word == words[w].word)
+                    chosen[w] = known = true;
+        }
+        if (!known)
+            return false;
+    }
+    if (!any_word)
+        return false;
+    for (LanguageEntry *row = language_table; row->suffix; row++)
+        for (int w = 0; w < 3; w++)
+            if (strcmp(row->suffix, words[w].suffix) == 0)
+                row->selected = int16_t(all || chosen[w]);
+    return true;
+}
+
+// What the per-entry report counts.
+struct RunReport {
+    bool extracting;
+    bool deciphering; // a password was given (or the built-in one chosen)
+    int ok;
+    int failed;
+    int skipped;
+    int seen;
+};
+
+const char *failure_reason(const ExtractionContext *ctx, int32_t result, const RunReport *report) {
+    const FileHeader &h = ctx->file_header;
+    switch (result) {
+    case 2:
+        return (h.head_flags & 0x0001) ? "continued from a previous volume"
+                                       : "continued in the next volume";
+    case 3:
+        if ((h.head_flags & 0x0004) && !report->deciphering)
+            return "encrypted: checksum mismatch (give -p PASSWORD or --installer)";
+        if (h.unp_ver <= 15 && h.method != 0x30)
+            return "checksum mismatch (method of version 1.5 not decoded)";
+        return "checksum mismatch";
+    case 1:
+        if (h.unp_ver < 13 || h.unp_ver > 20)
+            return "needs an unsupported version";
+        return "cannot create the file";
+    case 4:
+        return "name leads outside the target folder";
+    case -1:
+    case 9:
+        return "out of memory";
+    default:
+        return "cannot extract";
+    }
+}
+
+void report_entry(const ExtractionContext *ctx, int32_t result, void *user) {
+    RunReport *report = static_cast<RunReport *>(user);
+    report->seen++;
+    const char *name = ctx->file_name;
+    if (result != 0) {
+        report->failed++;
+        printf("FAILED    %s: %s\n", name, failure_reason(ctx, result, report));
+    } else if (ctx->file_header.attributes & 0x18) {
+        report->skipped++;
+        printf("folder    %s\n", name);
+    } else if (!report->extracting) {
+        report->ok++;
+        printf("OK        %s\n", name);
+    } else if (ctx->decode_only) {
+        report->skipped++;
+        if (strcmp(name, "NAVGZIP.SET") == 0)
+            printf("kept      %s (already present)\n", name);
+        else
+            printf("skipped   %s (language not chosen)\n", name);
+    } else {
+        report->ok++;
+        printf("extracted %s\n", name);
+    }
+    fflush(stdout);
+}
+
+// Counts the archive's file entries (the walk of the listing, silently).
+int count_entries(ExtractionContext *ctx) {
+    seek_stream(ctx->archive_stream, int32_t(ctx->main_header.head_size) - 13, 1);
+    int entries = 0;
+    while (read_next_file_header(ctx, request_file_or_subblock) != 0) {
+        if (ctx->block_header.head_type == head_type_file)
+            entries++;
+        seek_stream(ctx->archive_stream, ctx->next_block, 0);
+    }
+    return entries;
+}
+
+// Makes the output folder when it is missing; 0 or an exit status.
+int prepare_folder(const char *folder, char *target) {
+    if (strlen(folder) > size_t(path_buffer_size) - 2) {
+        fprintf(stderr, "zqrar: folder name too long: %s\n", folder);
+        return exit_unreadable;
+    }
+    strcpy(target, folder);
+    struct stat info;
+    if (stat(folder, &info) == 0) {
+        if (S_ISDIR(info.st_mode))
+            return 0;
+        fprintf(stderr, "zqrar: %s is not a folder\n", folder);
+        return exit_unreadable;
+    }
+    // The folder creation takes '\' between names, and the host maps a plain
+    // path's '\' back to '/'.
+    char windows_form[path_buffer_size];
+    strcpy(windows_form, folder);
+    for (char *c = windows_form; *c; c++)
+        if (*c == '/')
+            *c = '\\';
+    create_directory_path(windows_form);
+    if (stat(folder, &info) != 0 || !S_ISDIR(info.st_mode)) {
+        fprintf(stderr, "zqrar: cannot create folder %s\n", folder);
+        return exit_unreadable;
+    }
+    return 0;
+}
+
+int run_extraction(ExtractionContext *ctx, const Arguments &args) {
+    int status = open_archive(ctx, args.archive);
+    if (status != 0)
+        return status;
+    int total = count_entries(ctx);
+    close_stream(ctx->archive_stream);
+    ctx->archive_stream = nullptr;
+
+    RunReport report = {};
+    report.extracting = args.command[0] == 'x';
+    report.deciphering = args.password || args.installer;
+    char target[path_buffer_size] = "";
+    if (report.extracting && args.output) {
+        status = prepare_folder(args.output, target);
+        if (status != 0)
+            return status;
+    }
+    ui_language = 1;
+
+    ExtractOptions options = {};
+    // No password: the driver leaves encrypted data as it is, so such an
+    // entry fails its checksum instead of being read with a guessed key.
+    options.password = args.installer ? nullptr : args.password ? args.password : "";
+    options.test_only = report.extracting ? 0 : 1;
+    options.on_entry = report_entry;
+    options.user = &report;
+    ExtractionResult result = extract_archive_ex(nullptr, args.archive, target, &options);
+    if (result != 0 && report.failed == 0) {
+        report.failed++;
+        fprintf(stderr, "zqrar: %s: extraction failed (result %d)\n", args.archive, int(result));
+    }
+    int not_reached = total - report.seen;
+    printf("\n%d OK, %d failed, %d skipped, %d not reached\n", report.ok, report.failed,
+           report.skipped, not_reached > 0 ? not_reached : 0);
+    return result == 0 ? exit_ok : exit_failed;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -196,18 +440,30 @@ int main(int argc, char **argv) {
     }
     if (!args.command)
         return usage_error("no command given", nullptr);
-    if (strcmp(args.command, "l") != 0)
-        return usage_error("unknown command ", args.command);
+    const char *command = args.command;
+    if (strcmp(command, "l") != 0 && strcmp(command, "t") != 0 && strcmp(command, "x") != 0)
+        return usage_error("unknown command ", command);
     if (!args.archive)
         return usage_error("no archive given", nullptr);
+    bool listing = command[0] == 'l';
+    if (listing && (args.password || args.installer))
+        return usage_error("-p and --installer are for t and x", nullptr);
+    if (command[0] != 'x' && (args.output || args.languages))
+        return usage_error("-o and --lang are for x", nullptr);
+    if (args.password && args.installer)
+        return usage_error("give either -p or --installer", nullptr);
+    if (args.password && strlen(args.password) > 127)
+        return usage_error("password longer than 127 characters", nullptr);
+    if (args.languages && !select_languages(args.languages))
+        return usage_error("unknown language list ", args.languages);
 
     ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
     if (!ctx) {
         fputs("zqrar: out of memory\n", stderr);
-        return exit_unreadable;
+        return exit_failed;
     }
     build_crc_table(ctx);
-    status = list_archive(ctx, args.archive);
+    status = listing ? list_archive(ctx, args.archive) : run_extraction(ctx, args);
     close_stream(ctx->archive_stream);
     free(ctx);
     return status;
