@@ -1,0 +1,139 @@
+#include "setup/install.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "archive/extract.h"
+#include "setup/paths.h"
+#include "setup/product.h"
+#include "setup/setup_ids.h"
+#include "setup/setup_main.h"
+#include "setup/setup_state.h"
+#include "setup/shell_links.h"
+
+static const char install_dir_key[] = "Software\\ZQNavigrove";
+static const char uninstall_key_base[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+static const char uninstaller_name[] = "UnInst.exe";
+static const char language_key[] = "Language";
+
+// A message in the setup's language; none while the language is unset.
+static void show_error(HWND dialog, const char *english, const char *german, const char *caption) {
+    if (ui_language == 1 || ui_language == 2)
+        MessageBoxA(dialog, ui_language == 1 ? english : german, caption, MB_ICONERROR);
+}
+
+// Whether every path built below folder fits the 260-character buffers: the
+// folder, a backslash if it lacks one, and the longest name put into it.
+static bool target_fits(const char *folder) {
+    size_t length = strlen(folder);
+    size_t separator = length && folder[length - 1] == '\\' ? 0 : 1;
+    return length + separator + size_t(longest_entry_name) < MAX_PATH;
+}
+
+static void set_string_value(HKEY key, const char *name, const char *text) {
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
+                   DWORD(strlen(text) + 1));
+}
+
+void save_install_dir(const char *folder) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, install_dir_key, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    set_string_value(key, "Dir", folder);
+    RegCloseKey(key);
+}
+
+void write_uninstall_entry(const char *uninstaller) {
+    char key_name[512];
+    snprintf(key_name, sizeof key_name, "%s%s", uninstall_key_base, product_name);
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_name, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    set_string_value(key, "DisplayName", product_name);
+    set_string_value(key, "UninstallString", uninstaller);
+    RegCloseKey(key);
+}
+
+void write_language_setting(const char *ini_path) {
+    char stored[16];
+    GetPrivateProfileStringA(product_name, language_key, "", stored, sizeof stored, ini_path);
+    if (stored[0] == 'G' && stored[1] == 'R') {
+        // The older form of the German code.
+        strcpy(stored, "DE");
+        WritePrivateProfileStringA(product_name, language_key, stored, ini_path);
+    }
+    int selected = 0;
+    const LanguageEntry *last = nullptr;
+    for (const LanguageEntry *row = language_table; row->suffix; ++row) {
+        if (!row->selected)
+            continue;
+        ++selected;
+        last = row;
+        if (strcmp(stored, row->suffix + 1) == 0)
+            return; // the stored language is being installed
+    }
+    if (selected <= 1 && last)
+        WritePrivateProfileStringA(product_name, language_key, last->suffix + 1, ini_path);
+}
+
+int32_t run_install(HWND dialog) {
+    char target[MAX_PATH];
+    GetDlgItemTextA(dialog, IDC_TARGET, target, MAX_PATH);
+    if (!target[0])
+        return install_empty_target;
+    if (!target_fits(target)) {
+        show_error(dialog, "The target folder is too long.", "Der Zielpfad ist zu lang.", target);
+        return install_target_too_long;
+    }
+
+    HCURSOR previous_cursor = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    // No system dialog for a drive without a medium while we work with files.
+    SetErrorMode(SEM_FAILCRITICALERRORS);
+    if (path_missing(target) && create_directory_path(target) != 0) {
+        SetCursor(previous_cursor);
+        show_error(dialog, "Cannot create path.", "Kann nicht Verzeichnis erstellen.", target);
+        return install_folder_failed;
+    }
+
+    char own_path[MAX_PATH];
+    GetModuleFileNameA(setup_instance, own_path, MAX_PATH);
+    own_path[MAX_PATH - 1] = 0;
+    save_install_dir(target);
+
+    ShowWindow(GetDlgItem(dialog, IDC_START_MENU), SW_HIDE);
+    ShowWindow(GetDlgItem(dialog, IDC_DESKTOP), SW_HIDE);
+    ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_SHOW);
+    if (extract_archive(dialog, own_path, target) != 0) {
+        SetCursor(previous_cursor);
+        return install_extraction_failed;
+    }
+    append_backslash(target);
+    SetDlgItemTextA(dialog, IDC_PROGRESS, "");
+    SetCursor(previous_cursor);
+
+    char main_program[MAX_PATH];
+    char uninstaller[MAX_PATH];
+    char ini_path[MAX_PATH];
+    // target_fits() made room for each of these names.
+    snprintf(main_program, sizeof main_program, "%s%s", target, main_program_name);
+    snprintf(uninstaller, sizeof uninstaller, "%s%s", target, uninstaller_name);
+    snprintf(ini_path, sizeof ini_path, "%s%s.INI", target, product_file_base);
+
+    OleInitialize(nullptr);
+    if (IsDlgButtonChecked(dialog, IDC_START_MENU) == BST_CHECKED)
+        create_start_menu_group(dialog, target);
+    if (IsDlgButtonChecked(dialog, IDC_DESKTOP) == BST_CHECKED)
+        create_desktop_icon(dialog, main_program);
+    OleUninitialize();
+
+    write_uninstall_entry(uninstaller);
+    write_language_setting(ini_path);
+
+    char message[64];
+    snprintf(message, sizeof message, "%s has been successfully installed.", product_name);
+    MessageBoxA(dialog, message, caption_prefix, MB_ICONINFORMATION);
+    return install_done;
+}

@@ -1,0 +1,31 @@
+// What the setup dialog's OK button does: create the target folder, extract
+// the archive behind the program's own executable into it, record the
+// installation (registry, shortcuts, INI language) and report success.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32_api.h"
+
+// Results of run_install. Every result but install_done leaves the dialog
+// open for another try.
+constexpr int32_t install_done = 0;              // installed, success shown
+constexpr int32_t install_empty_target = 1;      // nothing done
+constexpr int32_t install_extraction_failed = 2; // the driver reported it
+constexpr int32_t install_folder_failed = 3;     // "Cannot create path." shown
+// The typed folder leaves no room for the longest path built below it;
+// refused with a message before anything is created or written.
+constexpr int32_t install_target_too_long = 4;
+
+// Room kept below the target folder for the longest entry name (folders
+// included) the product archive holds; it also covers "UnInst.exe",
+// "ZQNG.EXE" and "ZQNG.INI".
+constexpr int longest_entry_name = 32;
+
+int32_t run_install(HWND dialog);
+// HKCU "Software\ZQNavigrove" value "Dir" = folder as typed; silent on failure.
+void save_install_dir(const char *folder);
+// The machine's Uninstall entry; nothing (and no message) without rights.
+void write_uninstall_entry(const char *uninstaller);
+// The language to start in, in section "ZQ Navigrove" key "Language".
+void write_language_setting(const char *ini_path);

@@ -1,0 +1,172 @@
+#include "setup/setup_dialog.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "setup/install.h"
+#include "setup/product.h"
+#include "setup/setup_ids.h"
+#include "setup/setup_state.h"
+#include "setup/shell_links.h"
+#include "setup/target_folder.h"
+
+LOGFONTA title_font = {0,
+                       0,
+                       0,
+                       0,
+                       FW_NORMAL,
+                       FALSE,
+                       FALSE,
+                       FALSE,
+                       ANSI_CHARSET,
+                       OUT_STRING_PRECIS,
+                       CLIP_STROKE_PRECIS,
+                       DRAFT_QUALITY,
+                       VARIABLE_PITCH | FF_SWISS,
+                       "MS Sans Serif"};
+
+struct UiText {
+    int id;
+    const char *english;
+    const char *german;
+};
+
+static const UiText ui_texts[] = {
+    {IDC_TARGET_LABEL, "Install to:", "Zielpfad:"},
+    {IDC_EXIT, "Exit", "Beenden"},
+    {IDC_LANGUAGE_GROUP, "Language", "Sprache"},
+    {IDC_START_MENU, "Put entry to Start Menu", "Programmgruppe erstellen"},
+    {IDC_DESKTOP, "Put icon to Desktop", "Desktop-Icon erstellen"},
+    {IDC_ADDITIONAL, "Additional languages", "Weitere Sprachen"},
+};
+
+void apply_ui_texts(HWND dialog) {
+    if (ui_language != 1 && ui_language != 2)
+        return;
+    for (const UiText &text : ui_texts)
+        SetDlgItemTextA(dialog, text.id, ui_language == 1 ? text.english : text.german);
+}
+
+void update_ui_language(HWND dialog) {
+    bool german_only = IsDlgButtonChecked(dialog, IDC_GERMAN) == BST_CHECKED &&
+                       IsDlgButtonChecked(dialog, IDC_ENGLISH) != BST_CHECKED;
+    int32_t language = german_only ? 2 : 1;
+    if (language == ui_language)
+        return;
+    ui_language = language;
+    apply_ui_texts(dialog);
+}
+
+void check_selected_language_boxes(HWND dialog) {
+    for (const LanguageEntry *row = language_table; row->suffix; ++row)
+        if (row->selected)
+            CheckDlgButton(dialog, row->control_id, BST_CHECKED);
+}
+
+void read_language_boxes(HWND dialog) {
+    for (LanguageEntry *row = language_table; row->suffix; ++row)
+        row->selected = IsDlgButtonChecked(dialog, row->control_id) == BST_CHECKED ? 1 : 0;
+}
+
+void ensure_main_language(HWND dialog) {
+    for (const LanguageEntry *row = language_table; row->suffix; ++row)
+        if (row->selected && row->suffix[1] != '?')
+            return;
+    for (LanguageEntry *row = language_table; row->suffix; ++row)
+        if (row->control_id == IDC_ENGLISH)
+            ++row->selected;
+    check_selected_language_boxes(dialog);
+}
+
+void center_on_desktop(HWND window) {
+    RECT desktop;
+    RECT own;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    GetWindowRect(window, &own);
+    // Arithmetic shifts: an odd (or negative) difference is floored. The
+    // desktop's own origin is deliberately not added.
+    int x = int(((desktop.right - desktop.left) - (own.right - own.left)) >> 1);
+    int y = int(((desktop.bottom - desktop.top) - (own.bottom - own.top)) >> 1);
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void close_running_product_windows() {
+    DWORD start = GetTickCount();
+    for (int attempt = 0; attempt < close_attempts_max; ++attempt) {
+        HWND window = FindWindowA(product_name, nullptr);
+        if (!window)
+            return;
+        SendMessageA(window, WM_DESTROY, 0, 0);
+        if (GetTickCount() - start >= close_time_max_ms)
+            return;
+        // Give the product's process time to end before looking again.
+        Sleep(close_pause_ms);
+    }
+}
+
+static void initialise_dialog(HWND dialog) {
+    char *wildcard = strchr(product_file_base, '*');
+    if (wildcard)
+        *wildcard = 0;
+    center_on_desktop(dialog);
+
+    char proposal[MAX_PATH];
+    propose_target_folder(proposal);
+    SetDlgItemTextA(dialog, IDC_TARGET, proposal);
+
+    HDC dc = GetDC(dialog);
+    title_font.lfHeight = MulDiv(-24, GetDeviceCaps(dc, LOGPIXELSY), 72);
+    ReleaseDC(dialog, dc);
+
+    char text[64];
+    snprintf(text, sizeof text, "%s%s%s", product_name, version_prefix, product_version);
+    SetDlgItemTextA(dialog, IDC_TITLE, text);
+    snprintf(text, sizeof text, "%s%s", caption_prefix, product_name);
+    SetWindowTextA(dialog, text);
+    // The font lives as long as the process; without it the title keeps the
+    // dialog's font.
+    HFONT font = CreateFontIndirectA(&title_font);
+    if (font)
+        SendDlgItemMessageA(dialog, IDC_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
+
+    close_running_product_windows();
+
+    ShowWindow(dialog, SW_SHOW);
+    SetFocus(GetDlgItem(dialog, IDC_TARGET));
+    CheckDlgButton(dialog, IDC_START_MENU, BST_CHECKED);
+    CheckDlgButton(dialog, IDC_DESKTOP, BST_CHECKED);
+    check_selected_language_boxes(dialog);
+    update_ui_language(dialog);
+    ensure_main_language(dialog);
+}
+
+INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        initialise_dialog(dialog);
+        return FALSE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    switch (LOWORD(wparam)) {
+    case IDC_OK:
+        read_language_boxes(dialog);
+        if (run_install(dialog) == install_done)
+            EndDialog(dialog, 0);
+        break;
+    case IDC_EXIT:
+        EndDialog(dialog, 0);
+        break;
+    case IDC_BROWSE:
+        browse_for_target_folder(dialog, IDC_TARGET);
+        break;
+    case IDC_GERMAN:
+    case IDC_ENGLISH:
+        update_ui_language(dialog);
+        read_language_boxes(dialog);
+        ensure_main_language(dialog);
+        break;
+    default: // the automatic check boxes toggle themselves; read on OK
+        break;
+    }
+    return FALSE;
+}

@@ -1,0 +1,32 @@
+// The setup dialog: its procedure, the English and German texts, the
+// language check boxes and their link to language_table and ui_language.
+#pragma once
+
+#include "platform/win32_api.h"
+
+// The title line's font; its height is set from the screen when the dialog
+// starts.
+extern LOGFONTA title_font;
+
+// Bounds on shutting down running copies of the product before the dialog
+// shows: a window that does not go away is left behind after this many
+// WM_DESTROY messages or this much time.
+constexpr int close_attempts_max = 20;
+constexpr DWORD close_time_max_ms = 3000;
+constexpr DWORD close_pause_ms = 100;
+
+INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+// Sets the six language-dependent texts for ui_language (1 or 2).
+void apply_ui_texts(HWND dialog);
+// German when only Deutsch is checked, else English; applies a change.
+void update_ui_language(HWND dialog);
+// Checks the box of every selected language; never unchecks one.
+void check_selected_language_boxes(HWND dialog);
+// Copies the language boxes into language_table.
+void read_language_boxes(HWND dialog);
+// Selects (and checks) English when no main language is selected.
+void ensure_main_language(HWND dialog);
+void center_on_desktop(HWND window);
+// Sends WM_DESTROY to the product's windows until none is found, within the
+// bounds above.
+void close_running_product_windows();
