@@ -29,7 +29,7 @@ struct RarFileSpec {
     int64_t unp_size = -1;  // -1: packed.size()
     uint8_t host_os = 2;
     uint32_t file_crc = 0;
-    uint32_t file_time = 0x5A2E4F8B;
+    uint32_t file_time = 0x58221883; // 2024-01-02 03:04:06
     uint8_t unp_ver = 20;
     uint8_t method = 0x30;
     std::string name;

@@ -1,0 +1,432 @@
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "archive/cipher.h"
+#include "archive/crc.h"
+#include "archive/extraction_context.h"
+#include "tests/support/archive_builder.h"
+#include "tests/support/test_paths.h"
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string shell_quoted(const std::string &text) {
+    std::string q = "'";
+    for (char c : text)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+struct ZqrarFixture : ::testing::Test {
+    std::string dir;
+    void SetUp() override { dir = make_temp_dir("zqrar"); }
+    void TearDown() override { remove_tree(dir); }
+
+    ToolRun run(const std::vector<std::string> &args) {
+        std::string command = shell_quoted(ZQ_BINARY_DIR "/zqrar");
+        for (const std::string &arg : args)
+            command += " " + shell_quoted(arg);
+        command +=
+            " >" + shell_quoted(dir + "/out") + " 2>" + shell_quoted(dir + "/err") + " </dev/null";
+        int raw = std::system(command.c_str());
+        ToolRun result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        result.out = read_file(dir + "/out");
+        result.err = read_file(dir + "/err");
+        return result;
+    }
+    std::string save(const std::string &name, const std::string &bytes) {
+        std::string path = dir + "/" + name;
+        write_file(path, bytes);
+        return path;
+    }
+};
+
+bool has_line(const std::string &text, const std::string &line) {
+    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
+}
+
+int line_count(const std::string &text) {
+    int lines = 0;
+    for (char c : text)
+        lines += c == '\n';
+    return lines;
+}
+
+struct ListedSample {
+    const char *file;
+    const char *found;
+    std::vector<const char *> lines;
+    const char *summary;
+};
+
+// The samples' facts as the listing shows them; 0x77, 0x78 and 0x7b blocks
+// are passed over and listed nowhere.
+const ListedSample listed_samples[] = {
+    {"rar15-comment.rar",
+     "Found at the start of the file (kind 1) at offset 0, format RAR 2.x, main header flags "
+     "0x0002",
+     {"-----          7          7 MS-DOS 1.5  0x33 00000020 e27f07a9 2010-11-03 19:49:32 "
+      "FILE1.TXT",
+      "-----          8          8 MS-DOS 1.5  0x30 00000020 3c4306f7 2010-11-03 19:49:38 "
+      "FILE2.TXT"},
+     "2 entries, 15 bytes, 15 packed"},
+    {"rar15-dirs.rar",
+     "Found at the start of the file (kind 1) at offset 0, format RAR 2.x, main header flags "
+     "0x0000",
+     {"--D--          0          0 Win32  1.5  0x33 00000010 00000000 2023-02-19 09:20:50 EXE",
+      "-----      45056      18672 Win32  1.5  0x33 00000020 cfb109c8 2022-08-01 19:23:04 "
+      "EXE\\TEST.EXE",
+      "--D--          0          0 Win32  1.5  0x33 00000010 00000000 2023-02-19 09:20:50 JPG",
+      "-----      40372      38760 Win32  1.5  0x33 00000020 088814e3 2022-08-01 19:23:04 "
+      "JPG\\TEST.JPG",
+      "-----      15498       2815 Win32  1.5  0x33 00000020 9bd160fa 2022-08-01 19:23:04 "
+      "TECT.TXT"},
+     "5 entries, 100926 bytes, 60247 packed"},
+    {"rar2-unix-owner.rar",
+     "Found at the start of the file (kind 1) at offset 0, format RAR 2.x, main header flags "
+     "0x0040",
+     {"-----          4         17 Unix   2.0  0x33 00000020 7e3265a8 2026-07-15 22:00:22 "
+      "file.txt"},
+     "1 entry, 4 bytes, 17 packed"},
+    {"rar20-multivolume-part1.rar",
+     "Found volume of a multi-volume set (kind 2) at offset 0, format RAR 2.x, main header "
+     "flags 0x0001",
+     {"--D--          0          0 Win32  2.0  0x35 00000010 00000000 2022-02-14 09:38:20 exe",
+      "--D--          0          0 Win32  2.0  0x35 00000010 00000000 2022-02-14 09:38:20 jpg",
+      "--->-      45056       9866 Win32  2.0  0x35 00000020 95cd4f54 2022-02-14 09:38:20 "
+      "exe\\test.exe"},
+     "3 entries, 45056 bytes, 9866 packed"},
+    {"rar202-comment-nopsw.rar",
+     "Found at the start of the file (kind 1) at offset 0, format RAR 2.x, main header flags "
+     "0x0002",
+     {"-----          7          7 MS-DOS 2.0  0x30 00000020 7a197dba 2010-11-03 00:27:28 "
+      "FILE1.TXT",
+      "-----          7          7 MS-DOS 2.0  0x30 00000020 785fc3e3 2010-11-03 00:27:34 "
+      "FILE2.TXT"},
+     "2 entries, 14 bytes, 14 packed"},
+    {"rar202-comment-psw.rar",
+     "Found at the start of the file (kind 1) at offset 0, format RAR 2.x, main header flags "
+     "0x0002",
+     {"-E---          7         32 MS-DOS 2.0  0x33 00000020 7a197dba 2010-11-03 00:27:28 "
+      "FILE1.TXT",
+      "-E---          7         32 MS-DOS 2.0  0x33 00000020 785fc3e3 2010-11-03 00:27:34 "
+      "FILE2.TXT"},
+     "2 entries, 14 bytes, 64 packed"},
+};
+
+TEST_F(ZqrarFixture, ListsExternalSamples) {
+    for (const ListedSample &sample : listed_samples) {
+        SCOPED_TRACE(sample.file);
+        ToolRun r = run({"l", external_sample(sample.file)});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(has_line(r.out, sample.found)) << r.out;
+        for (const char *line : sample.lines)
+            EXPECT_TRUE(has_line(r.out, line)) << line << "\n" << r.out;
+        EXPECT_TRUE(has_line(r.out, sample.summary)) << r.out;
+        // Archive line, found line, blank, column heads, entries, blank, summary.
+        EXPECT_EQ(line_count(r.out), 6 + int(sample.lines.size()));
+    }
+}
+
+TEST_F(ZqrarFixture, ListsArchiveBehindProgramWithMarks) {
+    RarFileSpec damaged = rar_stored_entry("bad header.txt", "x");
+    damaged.bad_crc = true;
+    RarFileSpec solid = rar_stored_entry("dir/solid.txt", "solid");
+    solid.flags = 0x8010;
+    solid.file_time = rar_dos_time(2001, 2, 3, 4, 5, 6);
+    std::string program(0x18000, 'p');
+    std::string path = save("setup.exe", program + rar_archive({damaged, solid}));
+    ToolRun r = run({"l", path});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has_line(r.out, "Found behind other data (kind 3) at offset 98304, format RAR "
+                                "2.x, main header flags 0x0000"))
+        << r.out;
+    EXPECT_NE(r.out.find("----! "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" bad header.txt\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(has_line(r.out, "S----          5          5 Win32  2.0  0x30 00000020 "
+                                "a438cdbc 2001-02-03 04:05:06 dir\\solid.txt"))
+        << r.out;
+    EXPECT_TRUE(has_line(r.out, "1 header with a damaged checksum")) << r.out;
+}
+
+TEST_F(ZqrarFixture, HelpAndVersion) {
+    const std::vector<std::vector<std::string>> help_forms = {
+        {"--help"}, {"-h"}, {"l", "--help"}, {"l", "archive.rar", "-h"}};
+    for (const auto &args : help_forms) {
+        ToolRun r = run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.rfind("Usage: zqrar COMMAND [OPTIONS] ARCHIVE\n", 0), 0u) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+    for (const char *form : {"--version", "-V"}) {
+        ToolRun r = run({form});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "zqrar 3.20\n");
+    }
+}
+
+// Every failure: one line on stderr, nothing on stdout, a nonzero status.
+TEST_F(ZqrarFixture, Failures) {
+    std::string no_archive = save("plain.bin", std::string(4000, 'x'));
+    std::string tiny = save("tiny.bin", "Rar!");
+    struct FailureCase {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const std::vector<FailureCase> cases = {
+        {{}, 2, "zqrar: no command given (try 'zqrar --help')"},
+        {{"l"}, 2, "zqrar: no archive given (try 'zqrar --help')"},
+        {{"q", no_archive}, 2, "zqrar: unknown command q (try 'zqrar --help')"},
+        {{"l", no_archive, "--frobnicate"},
+         2,
+         "zqrar: unknown option --frobnicate (try 'zqrar --help')"},
+        {{"l", no_archive, "extra"}, 2, "zqrar: unexpected argument extra (try 'zqrar --help')"},
+        {{"l", dir + "/missing.rar"},
+         3,
+         "zqrar: cannot open " + std::string(dir) + "/missing.rar: No such file or directory"},
+        {{"l", dir}, 3, "zqrar: cannot read " + dir + ": it is a folder"},
+        {{"l", no_archive}, 4, "zqrar: " + no_archive + ": no RAR archive found"},
+        {{"l", tiny}, 4, "zqrar: " + tiny + ": no RAR archive found"},
+    };
+    for (const FailureCase &c : cases) {
+        SCOPED_TRACE(c.message);
+        ToolRun r = run(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.message + "\n");
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+struct TestCase {
+    const char *file;
+    std::vector<std::string> options;
+    int status;
+    std::vector<const char *> lines;
+};
+
+// The samples under `t`: the run stops at the first entry that fails.
+const TestCase test_cases[] = {
+    {"rar2-unix-owner.rar",
+     {},
+     0,
+     {"OK        file.txt", "1 OK, 0 failed, 0 skipped, 0 not reached"}},
+    {"rar202-comment-nopsw.rar",
+     {},
+     0,
+     {"OK        FILE1.TXT", "OK        FILE2.TXT", "2 OK, 0 failed, 0 skipped, 0 not reached"}},
+    {"rar202-comment-psw.rar",
+     {"-p", "password"},
+     0,
+     {"OK        FILE1.TXT", "OK        FILE2.TXT", "2 OK, 0 failed, 0 skipped, 0 not reached"}},
+    {"rar202-comment-psw.rar",
+     {},
+     1,
+     {"FAILED    FILE1.TXT: encrypted: checksum mismatch (give -p PASSWORD or --installer)",
+      "0 OK, 1 failed, 0 skipped, 1 not reached"}},
+    {"rar202-comment-psw.rar",
+     {"--password=Password"},
+     1,
+     {"FAILED    FILE1.TXT: checksum mismatch", "0 OK, 1 failed, 0 skipped, 1 not reached"}},
+    {"rar202-comment-psw.rar",
+     {"--installer"},
+     1,
+     {"FAILED    FILE1.TXT: checksum mismatch", "0 OK, 1 failed, 0 skipped, 1 not reached"}},
+    {"rar15-dirs.rar",
+     {},
+     1,
+     {"folder    EXE",
+      "FAILED    EXE\\TEST.EXE: checksum mismatch (method of version 1.5 not decoded)",
+      "0 OK, 1 failed, 1 skipped, 3 not reached"}},
+    {"rar20-multivolume-part1.rar",
+     {},
+     1,
+     {"folder    exe", "folder    jpg", "FAILED    exe\\test.exe: continued in the next volume",
+      "0 OK, 1 failed, 2 skipped, 0 not reached"}},
+};
+
+TEST_F(ZqrarFixture, TestsExternalSamples) {
+    for (const TestCase &c : test_cases) {
+        std::vector<std::string> args = {"t", external_sample(c.file)};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        SCOPED_TRACE(std::string(c.file) + " " + (c.options.empty() ? "" : c.options[0]));
+        ToolRun r = run(args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, "");
+        for (const char *line : c.lines)
+            EXPECT_TRUE(has_line(r.out, line)) << line << "\n" << r.out;
+        EXPECT_EQ(line_count(r.out), int(c.lines.size()) + 1) << r.out;
+    }
+}
+
+TEST_F(ZqrarFixture, ExtractsEncryptedSampleIntoNewFolder) {
+    std::string plain = dir + "/plain", deciphered = dir + "/a/b/deciphered";
+    ToolRun r = run({"x", external_sample("rar202-comment-nopsw.rar"), "-o", plain});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    r = run({"x", "-p", "password", external_sample("rar202-comment-psw.rar"), "-o", deciphered});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(has_line(r.out, "extracted FILE1.TXT")) << r.out;
+    for (const char *name : {"/FILE1.TXT", "/FILE2.TXT"}) {
+        EXPECT_EQ(read_file(plain + name).size(), 7u);
+        EXPECT_EQ(read_file(deciphered + name), read_file(plain + name));
+    }
+}
+
+// A stored entry enciphered with the setup's built-in password, as the
+// installer carries its files.
+RarFileSpec installer_entry(const std::string &name, const std::string &data) {
+    RarFileSpec entry = rar_stored_entry(name, data);
+    std::string packed = data;
+    packed.resize((data.size() + 15) / 16 * 16, '\0');
+    ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
+    build_crc_table(ctx);
+    init_cipher(ctx, "q4!Wm9#z");
+    for (size_t at = 0; at < packed.size(); at += 16)
+        encrypt_block(ctx, reinterpret_cast<uint8_t *>(&packed[at]));
+    free(ctx);
+    entry.flags = 0x8004;
+    entry.packed = packed;
+    entry.unp_size = int64_t(data.size());
+    return entry;
+}
+
+TEST_F(ZqrarFixture, InstallerPasswordOnlyWhenAsked) {
+    std::string setup =
+        save("setup.exe", std::string(0x18000, 'p') +
+                              rar_archive({installer_entry("ZQNG.DAT", "data of the product")}));
+    ToolRun r = run({"t", setup, "--installer"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has_line(r.out, "OK        ZQNG.DAT")) << r.out;
+    r = run({"t", setup, "-pq4!Wm9#z"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    r = run({"t", setup});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has_line(
+        r.out,
+        "FAILED    ZQNG.DAT: encrypted: checksum mismatch (give -p PASSWORD or --installer)"))
+        << r.out;
+}
+
+std::string language_archive() {
+    return rar_archive({rar_stored_entry("ZQNG_DE.HLP", "de"),
+                        rar_stored_entry("ZQNG_US.HLP", "us"),
+                        rar_stored_entry("zqng_fr.hlp", "fr"), rar_stored_entry("ZQNG.DAT", "dat"),
+                        rar_stored_entry("NAVGZIP.SET", "new settings"),
+                        rar_stored_entry("SUB\\DEEP/FILE.TXT", "deep")});
+}
+
+// The language choice and the settings-file rule, as the setup applies them;
+// options before and after the archive name alike.
+TEST_F(ZqrarFixture, ExtractsLikeTheSetup) {
+    std::string archive = save("setup.exe", std::string(0x18000, 'p') + language_archive());
+    const std::vector<std::vector<std::string>> forms = {
+        {"x", archive, "-o", "@", "--lang", "de"},
+        {"--lang=DE", "-o@", "x", archive},
+        {"x", "--output", "@", archive, "--lang", "DE"},
+        {"--output=@", "--lang", "de,", "x", "--", archive},
+    };
+    for (const auto &form : forms) {
+        std::string out = make_temp_dir("zqrar-out");
+        std::vector<std::string> args;
+        for (const std::string &arg : form)
+            args.push_back(arg == "@"            ? out
+                           : arg == "-o@"        ? "-o" + out
+                           : arg == "--output=@" ? "--output=" + out
+                                                 : arg);
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        write_file(out + "/ZQNG_US.HLP", "left by an earlier installation");
+        write_file(out + "/NAVGZIP.SET", "the user's settings");
+        ToolRun r = run(args);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        for (const char *line :
+             {"extracted ZQNG_DE.HLP", "skipped   ZQNG_US.HLP (language not chosen)",
+              "skipped   zqng_fr.hlp (language not chosen)", "extracted ZQNG.DAT",
+              "kept      NAVGZIP.SET (already present)", "extracted SUB\\DEEP\\FILE.TXT",
+              "3 OK, 0 failed, 3 skipped, 0 not reached"})
+            EXPECT_TRUE(has_line(r.out, line)) << line << "\n" << r.out;
+        EXPECT_EQ(read_file(out + "/ZQNG_DE.HLP"), "de");
+        EXPECT_EQ(read_file(out + "/ZQNG.DAT"), "dat");
+        EXPECT_EQ(read_file(out + "/SUB/DEEP/FILE.TXT"), "deep");
+        EXPECT_EQ(read_file(out + "/NAVGZIP.SET"), "the user's settings");
+        struct stat info;
+        EXPECT_NE(stat((out + "/ZQNG_US.HLP").c_str(), &info), 0);
+        EXPECT_NE(stat((out + "/zqng_fr.hlp").c_str(), &info), 0);
+        remove_tree(out);
+    }
+}
+
+TEST_F(ZqrarFixture, ExtractsIntoCurrentFolderByDefault) {
+    std::string archive = save("a.rar", rar_archive({rar_stored_entry("here.txt", "here")}));
+    std::string work = dir + "/work";
+    std::string command = "mkdir " + shell_quoted(work) + " && cd " + shell_quoted(work) + " && " +
+                          shell_quoted(ZQ_BINARY_DIR "/zqrar") + " x ../a.rar >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(read_file(work + "/here.txt"), "here");
+}
+
+TEST_F(ZqrarFixture, ExtractionFailures) {
+    std::string archive = save("a.rar", rar_archive({rar_stored_entry("f.txt", "f")}));
+    std::string not_folder = save("file", "x");
+    RarFileSpec bad = rar_stored_entry("bad.txt", "damaged");
+    bad.file_crc ^= 1;
+    std::string damaged = save("d.rar", rar_archive({rar_stored_entry("good.txt", "g"), bad,
+                                                     rar_stored_entry("after.txt", "a")}));
+    ToolRun r = run({"x", archive, "-o", not_folder});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "zqrar: " + not_folder + " is not a folder\n");
+    r = run({"x", archive, "-o", dir + "/" + std::string(300, 'n')});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err.rfind("zqrar: folder name too long: ", 0), 0u) << r.err;
+    std::string out = dir + "/dest";
+    r = run({"x", damaged, "-o", out});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(has_line(r.out, "extracted good.txt")) << r.out;
+    EXPECT_TRUE(has_line(r.out, "FAILED    bad.txt: checksum mismatch")) << r.out;
+    EXPECT_TRUE(has_line(r.out, "1 OK, 1 failed, 0 skipped, 1 not reached")) << r.out;
+    EXPECT_EQ(read_file(out + "/good.txt"), "g");
+    struct stat info;
+    EXPECT_NE(stat((out + "/bad.txt").c_str(), &info), 0);
+    EXPECT_NE(stat((out + "/after.txt").c_str(), &info), 0);
+}
+
+TEST_F(ZqrarFixture, OptionMisuse) {
+    std::string archive = save("a.rar", rar_archive({rar_stored_entry("f.txt", "f")}));
+    struct MisuseCase {
+        std::vector<std::string> args;
+        const char *message;
+    };
+    const std::vector<MisuseCase> cases = {
+        {{"l", archive, "-p", "x"}, "-p and --installer are for t and x"},
+        {{"l", "--installer", archive}, "-p and --installer are for t and x"},
+        {{"t", archive, "-o", dir}, "-o and --lang are for x"},
+        {{"t", archive, "--lang", "DE"}, "-o and --lang are for x"},
+        {{"x", archive, "-p", "x", "--installer"}, "give either -p or --installer"},
+        {{"x", archive, "--lang", "DE,XX"}, "unknown language list DE,XX"},
+        {{"x", archive, "--lang", ","}, "unknown language list ,"},
+        {{"x", archive, "-p"}, "missing value for -p"},
+        {{"x", archive, "--output"}, "missing value for --output"},
+        {{"t", archive, "-p", std::string(128, 'p')}, "password longer than 127 characters"},
+    };
+    for (const MisuseCase &c : cases) {
+        SCOPED_TRACE(c.message);
+        ToolRun r = run(c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "zqrar: " + std::string(c.message) + " (try 'zqrar --help')\n");
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+} // namespace
