@@ -271,6 +271,23 @@ TEST(LzDecode, EmptyEntryReadsTablesAndWritesNothing) {
     free_decoder(d);
 }
 
+// A multimedia block only builds channel tables; the loop still decodes with
+// the LZ codes, so the entry's bytes come out wrong and nothing breaks.
+TEST(LzDecode, MultimediaEntryEndsWithWrongBytes) {
+    Decoder d = new_decoder();
+    BitWriter w;
+    put_table_block(&w, std::vector<uint8_t>(257 * 3, 8), false, {}, true, 3);
+    std::string sound(300, 'm');
+    for (int i = 0; i < 300; i++)
+        put_bits(&w, 'm', 8);
+    std::string out = unpack(d, w.bytes, int32_t(sound.size()), 0);
+    EXPECT_NE(out, sound);
+    EXPECT_NE(d.ctx->multimedia_block, 0u);
+    EXPECT_EQ(d.ctx->channel_tables[2]->symbol_count, 257u);
+    EXPECT_NE(~d.ctx->file_checksum, crc_of(d, sound));
+    free_decoder(d);
+}
+
 // Main code with two 1-bit symbols, so every literal costs one bit and the
 // input position at each step is known exactly.
 std::vector<uint8_t> one_bit_literals() {
