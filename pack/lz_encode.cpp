@@ -1,0 +1,821 @@
+// The RAR 2.0 LZ compressor.
+//
+// Data flows in three stages. The parser walks the stream with the match
+// finder and turns it into tokens (literals and matches whose symbol kind is
+// already chosen: 256, 257..260, 261..268 or 270..297), keeping its own copy
+// of the decoder's distance ring so the choice is exactly what the decoder
+// will replay: every match, of whatever kind, enters the ring. The block
+// coder takes a few ten thousand tokens at a time, builds Huffman codes from
+// their statistics and sends a table block only when it pays against the
+// codes already in force (symbol 269 always keeps a code so a switch is always
+// possible); the table block is sent with the keep bit when the deltas to the
+// previous lengths are smaller. The piece writer cuts the bit stream into one
+// piece per file, each starting at a fresh byte.
+//
+// The invariant at the end of each piece: the decoder's look-ahead
+// (read_trailing_tables) decodes one more main symbol exactly when at least 5
+// bytes of its input buffer are left. The piece writer replays the decoder's
+// refills (thresholds 8162, 8167 and 8187, 8160 bytes per refill, and the
+// refill that finds no more data and pulls the buffer end back to the read
+// position) to know what the decoder will see. When the next piece needs new
+// tables and the look-ahead will run, the piece ends with 269 and the table
+// block (trailing tables); otherwise, if the look-ahead will run over
+// padding, the padding starts with the code of a harmless symbol so that it
+// can never decode as 269.
+//
+// Why it is fast: the match finder bounds every search; costs are looked up
+// in small tables refreshed once per block; the parser never looks more than
+// two positions ahead.
+#include "pack/lz_encode.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <new>
+
+#include "pack/huffman_build.h"
+#include "pack/match_finder.h"
+#include "unpack/lz_decode.h"
+
+namespace {
+
+constexpr int main_symbols = 298;
+constexpr int distance_symbols = 48;
+constexpr int repeat_symbols = 28;
+constexpr int table_lengths = main_symbols + distance_symbols + repeat_symbols;
+constexpr int distance_offset = main_symbols;
+constexpr int repeat_offset = main_symbols + distance_symbols;
+constexpr uint32_t symbol_new_tables = 269;
+constexpr uint32_t max_length = 260;
+constexpr uint32_t parse_margin = max_length + 16;
+constexpr uint32_t feed_chunk = 1u << 20;
+constexpr int cost_scale = 16; // costs in sixteenths of a bit
+
+// Decoder input buffer geometry, as its refills see it.
+constexpr uint64_t input_buffer_bytes = 8192;
+constexpr uint64_t refill_bytes = 8160;
+constexpr uint32_t threshold_symbol = 8162;
+constexpr uint32_t threshold_table = 8167;
+constexpr uint32_t threshold_length = 8187;
+constexpr uint64_t lookahead_min_bytes = 5;
+
+struct LevelSettings {
+    uint32_t chain_limit;
+    uint32_t nice_length;
+    int lazy_steps;
+    uint32_t block_tokens;
+};
+
+const LevelSettings level_settings[6] = {
+    {4, 24, 0, 32768},   {4, 24, 0, 32768},   {6, 32, 0, 32768},
+    {24, 128, 1, 32768}, {64, 200, 1, 32768}, {384, 260, 2, 32768},
+};
+
+struct Token {
+    uint16_t symbol; // literal byte, 256..268 or 270 for any long match
+    uint16_t length;
+    uint32_t distance;
+};
+
+struct Tables {
+    uint8_t lengths[table_lengths];
+    uint16_t codes[table_lengths];
+};
+
+struct Piece {
+    PieceSink sink;
+    uint32_t pad_to;
+    int starts_stream;
+    int complete;      // every symbol written; waits for the next block
+    int64_t end_token; // token index where the file ends, -1 while feeding
+    std::vector<uint8_t> bytes;
+    uint64_t acc;
+    int bit_count;
+    uint64_t flushed;
+    uint32_t refills;
+    uint64_t last_refill_at;
+};
+
+struct Choice {
+    uint32_t symbol;
+    uint32_t length;
+    uint32_t distance;
+    int32_t score; // saving against literals, in cost units
+};
+
+} // namespace
+
+struct LzEncoder {
+    LevelSettings settings;
+    MatchFinder mf;
+    uint32_t pos;
+    int started;
+
+    uint32_t ring[4];
+    uint32_t ring_count;
+    uint32_t last_distance;
+    uint32_t last_length;
+
+    int32_t literal_cost;
+    uint16_t main_cost[main_symbols];
+    uint16_t distance_cost[distance_symbols];
+    uint16_t repeat_cost[repeat_symbols];
+
+    std::vector<Token> tokens;
+    std::deque<Piece> pieces;
+
+    Tables current;
+    int tables_valid;
+    uint8_t kept[table_lengths];
+
+    PackStats stats;
+};
+
+namespace {
+
+uint8_t length_slot_of[256];
+uint8_t short_slot_of[256];
+
+void build_slot_tables() {
+    for (int i = 0; i < 28; i++)
+        for (int v = length_bases[i]; v < length_bases[i] + (1 << length_extra_bits[i]); v++)
+            length_slot_of[v] = uint8_t(i);
+    for (int i = 0; i < 8; i++)
+        for (int v = short_distance_bases[i];
+             v < short_distance_bases[i] + (1 << short_distance_extra_bits[i]); v++)
+            short_slot_of[v] = uint8_t(i);
+}
+
+inline uint32_t distance_slot(uint32_t v) {
+    if (v < 4)
+        return v;
+    if (v >= 131072)
+        return 34 + ((v - 131072) >> 16);
+    uint32_t b = 31 - uint32_t(__builtin_clz(v));
+    return 2 * b + ((v >> (b - 1)) & 1);
+}
+
+inline uint32_t long_adjust(uint32_t d) {
+    return (d >= 0x2000) + (d >= 0x40000);
+}
+inline uint32_t repeat_adjust(uint32_t d) {
+    return (d >= 0x101) + long_adjust(d);
+}
+
+// ---- piece writer -------------------------------------------------------
+
+inline void put_bits(Piece &p, uint32_t value, int n) {
+    p.acc = (p.acc << n) | value;
+    p.bit_count += n;
+    while (p.bit_count >= 8) {
+        p.bit_count -= 8;
+        p.bytes.push_back(uint8_t(p.acc >> p.bit_count));
+    }
+}
+
+inline uint64_t bit_position(const Piece &p) {
+    return (p.flushed + p.bytes.size()) * 8 + uint64_t(p.bit_count);
+}
+
+// The decoder tests its buffer position against threshold before the next
+// read; past it, it refills and the position drops by 8160.
+inline void checkpoint(Piece &p, uint32_t threshold) {
+    uint64_t at = bit_position(p) >> 3;
+    if (at - refill_bytes * p.refills > threshold) {
+        p.refills++;
+        p.last_refill_at = at;
+    }
+}
+
+// The decoder's input_top, as a piece offset, once packed_size bytes exist.
+uint64_t decoder_input_top(uint32_t refills, uint64_t last_refill_at, uint64_t packed_size) {
+    if (refills == 0)
+        return packed_size < input_buffer_bytes ? packed_size : input_buffer_bytes;
+    // A refill that found the data used up left input_top at its position.
+    if (packed_size <= input_buffer_bytes + refill_bytes * (refills - 1))
+        return last_refill_at;
+    uint64_t read = input_buffer_bytes + refill_bytes * refills;
+    return packed_size < read ? packed_size : read;
+}
+
+void flush_piece_bytes(Piece &p) {
+    if (!p.bytes.empty()) {
+        p.sink.write(p.sink.user, p.bytes.data(), p.bytes.size());
+        p.flushed += p.bytes.size();
+        p.bytes.clear();
+    }
+}
+
+inline void put_symbol(Piece &p, const Tables &t, int index) {
+    put_bits(p, t.codes[index], t.lengths[index]);
+}
+
+// ---- table blocks -------------------------------------------------------
+
+struct LengthRuns {
+    int count;
+    uint8_t symbol[table_lengths];
+    uint8_t extra[table_lengths];
+};
+
+void encode_runs(const uint8_t *lengths, const uint8_t *kept, LengthRuns *runs) {
+    int n = 0;
+    int i = 0;
+    while (i < table_lengths) {
+        if (lengths[i] == 0) {
+            int z = 1;
+            while (i + z < table_lengths && z < 138 && lengths[i + z] == 0)
+                z++;
+            if (z >= 3) {
+                runs->symbol[n] = z <= 10 ? 17 : 18;
+                runs->extra[n++] = uint8_t(z <= 10 ? z - 3 : z - 11);
+                i += z;
+                continue;
+            }
+        }
+        if (i > 0 && lengths[i] == lengths[i - 1]) {
+            int r = 1;
+            while (i + r < table_lengths && r < 6 && lengths[i + r] == lengths[i - 1])
+                r++;
+            if (r >= 3) {
+                runs->symbol[n] = 16;
+                runs->extra[n++] = uint8_t(r - 3);
+                i += r;
+                continue;
+            }
+        }
+        runs->symbol[n] = uint8_t(kept ? (lengths[i] - kept[i]) & 15 : lengths[i]);
+        runs->extra[n++] = 0;
+        i++;
+    }
+    runs->count = n;
+}
+
+inline int run_extra_bits(int symbol) {
+    return symbol == 16 ? 2 : symbol == 17 ? 3 : symbol == 18 ? 7 : 0;
+}
+
+// Cost in bits of a table block; fills the length code's lengths and codes.
+uint64_t plan_table_block(const LengthRuns &runs, uint8_t *code_lengths, uint16_t *codes) {
+    uint32_t freq[19] = {};
+    for (int i = 0; i < runs.count; i++)
+        freq[runs.symbol[i]]++;
+    build_code_lengths(freq, 19, max_code_length, code_lengths);
+    build_canonical_codes(code_lengths, 19, codes);
+    uint64_t bits = 2 + 19 * 4;
+    for (int i = 0; i < runs.count; i++)
+        bits += code_lengths[runs.symbol[i]] + run_extra_bits(runs.symbol[i]);
+    return bits;
+}
+
+struct TablePlan {
+    int keep;
+    LengthRuns runs;
+    uint8_t code_lengths[19];
+    uint16_t codes[19];
+    uint64_t bits;
+};
+
+void plan_tables(const uint8_t *lengths, const uint8_t *kept, TablePlan *plan) {
+    TablePlan keep_plan;
+    encode_runs(lengths, nullptr, &plan->runs);
+    plan->bits = plan_table_block(plan->runs, plan->code_lengths, plan->codes);
+    plan->keep = 0;
+    encode_runs(lengths, kept, &keep_plan.runs);
+    keep_plan.bits = plan_table_block(keep_plan.runs, keep_plan.code_lengths, keep_plan.codes);
+    if (keep_plan.bits < plan->bits) {
+        keep_plan.keep = 1;
+        *plan = keep_plan;
+    }
+}
+
+void write_table_block(Piece &p, const TablePlan &plan) {
+    checkpoint(p, threshold_table);
+    put_bits(p, 0, 1); // LZ block, not multimedia
+    put_bits(p, uint32_t(plan.keep), 1);
+    for (int i = 0; i < 19; i++)
+        put_bits(p, plan.code_lengths[i], 4);
+    for (int i = 0; i < plan.runs.count; i++) {
+        checkpoint(p, threshold_length);
+        int s = plan.runs.symbol[i];
+        put_bits(p, plan.codes[s], plan.code_lengths[s]);
+        if (run_extra_bits(s))
+            put_bits(p, plan.runs.extra[i], run_extra_bits(s));
+    }
+}
+
+void make_tables(const uint32_t *freq, Tables *t) {
+    build_code_lengths(freq, main_symbols, max_code_length, t->lengths);
+    build_code_lengths(freq + distance_offset, distance_symbols, max_code_length,
+                       t->lengths + distance_offset);
+    build_code_lengths(freq + repeat_offset, repeat_symbols, max_code_length,
+                       t->lengths + repeat_offset);
+    build_canonical_codes(t->lengths, main_symbols, t->codes);
+    build_canonical_codes(t->lengths + distance_offset, distance_symbols,
+                          t->codes + distance_offset);
+    build_canonical_codes(t->lengths + repeat_offset, repeat_symbols, t->codes + repeat_offset);
+}
+
+void commit_tables(LzEncoder *e, const Tables &t, const TablePlan &plan) {
+    e->current = t;
+    memcpy(e->kept, t.lengths, table_lengths);
+    e->tables_valid = 1;
+    e->stats.table_blocks++;
+    if (plan.keep)
+        e->stats.keep_blocks++;
+}
+
+// ---- piece completion ---------------------------------------------------
+
+// Ends the piece. With next tables, tries to send them as trailing tables;
+// returns 1 when the decoder will read them there.
+int finish_piece(LzEncoder *e, Piece &p, const Tables *next, const TablePlan *plan) {
+    uint64_t end_bits = bit_position(p);
+    uint64_t end_byte = end_bits >> 3;
+    int sent = 0;
+    if (next) {
+        size_t saved_size = p.bytes.size();
+        uint64_t saved_acc = p.acc;
+        int saved_bits = p.bit_count;
+        uint32_t saved_refills = p.refills;
+        uint64_t saved_refill_at = p.last_refill_at;
+        put_symbol(p, e->current, symbol_new_tables);
+        write_table_block(p, *plan);
+        uint64_t packed = (bit_position(p) + 7) / 8;
+        packed = (packed + p.pad_to - 1) / p.pad_to * p.pad_to;
+        if (decoder_input_top(saved_refills, saved_refill_at, packed) >=
+            end_byte + lookahead_min_bytes) {
+            sent = 1;
+            commit_tables(e, *next, *plan);
+            e->stats.trailing_tables++;
+        } else {
+            p.bytes.resize(saved_size);
+            p.acc = saved_acc;
+            p.bit_count = saved_bits;
+            p.refills = saved_refills;
+            p.last_refill_at = saved_refill_at;
+        }
+    }
+    uint64_t packed = (bit_position(p) + 7) / 8;
+    packed = (packed + p.pad_to - 1) / p.pad_to * p.pad_to;
+    if (!sent &&
+        decoder_input_top(p.refills, p.last_refill_at, packed) >= end_byte + lookahead_min_bytes) {
+        // The look-ahead will decode a symbol from the padding: make it the
+        // shortest code that is not a table switch.
+        int harmless = -1;
+        for (int s = 0; s < main_symbols; s++)
+            if (s != int(symbol_new_tables) && e->current.lengths[s] != 0 &&
+                (harmless < 0 || e->current.lengths[s] < e->current.lengths[harmless]))
+                harmless = s;
+        if (harmless >= 0) {
+            put_symbol(p, e->current, harmless);
+            e->stats.harmless_pads++;
+        }
+    }
+    if (p.bit_count > 0)
+        put_bits(p, 0, 8 - p.bit_count);
+    while (p.flushed + p.bytes.size() < packed)
+        p.bytes.push_back(0);
+    flush_piece_bytes(p);
+    e->stats.output_bytes += packed;
+    p.sink.end(p.sink.user, packed);
+    return sent;
+}
+
+// ---- block coder --------------------------------------------------------
+
+struct CodedToken {
+    uint16_t main;
+    uint8_t second; // distance or repeat-length symbol, 0xFF none
+    uint8_t main_extra_bits;
+    uint8_t second_extra_bits;
+    uint32_t main_extra;
+    uint32_t second_extra;
+};
+
+CodedToken code_token(const Token &t) {
+    CodedToken c{t.symbol, 0xFF, 0, 0, 0, 0};
+    if (t.symbol < 256 || t.symbol == 256)
+        return c;
+    if (t.symbol <= 260) {
+        uint32_t v = t.length - 2 - repeat_adjust(t.distance);
+        uint32_t slot = length_slot_of[v];
+        c.second = uint8_t(slot);
+        c.second_extra_bits = length_extra_bits[slot];
+        c.second_extra = v - length_bases[slot];
+        return c;
+    }
+    if (t.symbol <= 268) {
+        uint32_t v = t.distance - 1;
+        uint32_t slot = short_slot_of[v];
+        c.main = uint16_t(261 + slot);
+        c.main_extra_bits = short_distance_extra_bits[slot];
+        c.main_extra = v - short_distance_bases[slot];
+        return c;
+    }
+    uint32_t v = t.length - 3 - long_adjust(t.distance);
+    uint32_t slot = length_slot_of[v];
+    c.main = uint16_t(270 + slot);
+    c.main_extra_bits = length_extra_bits[slot];
+    c.main_extra = v - length_bases[slot];
+    uint32_t dv = t.distance - 1;
+    uint32_t dslot = distance_slot(dv);
+    c.second = uint8_t(dslot);
+    c.second_extra_bits = distance_extra_bits[dslot];
+    c.second_extra = dv - distance_bases[dslot];
+    return c;
+}
+
+void count_token(PackStats &s, const Token &t) {
+    if (t.symbol < 256) {
+        s.literals++;
+        return;
+    }
+    if (t.symbol == 256)
+        s.repeat_last++;
+    else if (t.symbol <= 260)
+        s.repeat_old[t.symbol - 257]++;
+    else if (t.symbol <= 268)
+        s.short_matches++;
+    else
+        s.long_matches++;
+    if (t.symbol >= 257 && t.symbol <= 260 && t.distance >= 0x101)
+        s.adjusted[0]++;
+    if (t.symbol >= 257 && t.distance >= 0x2000)
+        s.adjusted[1]++;
+    if (t.symbol >= 257 && t.distance >= 0x40000)
+        s.adjusted[2]++;
+}
+
+void write_coded(Piece &p, const Tables &t, const CodedToken &c) {
+    checkpoint(p, threshold_symbol);
+    put_symbol(p, t, c.main);
+    if (c.main_extra_bits)
+        put_bits(p, c.main_extra, c.main_extra_bits);
+    if (c.second == 0xFF)
+        return;
+    if (c.main >= 270) {
+        put_symbol(p, t, distance_offset + c.second);
+        if (c.second_extra_bits)
+            put_bits(p, c.second_extra, c.second_extra_bits);
+    } else {
+        put_symbol(p, t, repeat_offset + c.second);
+        if (c.second_extra_bits)
+            put_bits(p, c.second_extra, c.second_extra_bits);
+    }
+}
+
+void update_costs(LzEncoder *e, const uint32_t *freq) {
+    const uint8_t *len = e->current.lengths;
+    uint64_t lit_bits = 0, lit_count = 0;
+    for (int s = 0; s < 256; s++) {
+        lit_bits += uint64_t(freq[s]) * (len[s] ? len[s] : 12);
+        lit_count += freq[s];
+    }
+    e->literal_cost = lit_count ? int32_t(lit_bits * cost_scale / lit_count) : 8 * cost_scale;
+    for (int s = 0; s < main_symbols; s++)
+        e->main_cost[s] = uint16_t((len[s] ? len[s] : 12) * cost_scale);
+    for (int s = 0; s < distance_symbols; s++)
+        e->distance_cost[s] =
+            uint16_t((len[distance_offset + s] ? len[distance_offset + s] : 8) * cost_scale);
+    for (int s = 0; s < repeat_symbols; s++)
+        e->repeat_cost[s] =
+            uint16_t((len[repeat_offset + s] ? len[repeat_offset + s] : 8) * cost_scale);
+}
+
+void encode_block(LzEncoder *e) {
+    size_t n = e->tokens.size();
+    std::vector<CodedToken> coded(n);
+    uint32_t freq[table_lengths] = {};
+    for (size_t i = 0; i < n; i++) {
+        coded[i] = code_token(e->tokens[i]);
+        const CodedToken &c = coded[i];
+        freq[c.main]++;
+        if (c.second != 0xFF)
+            freq[(c.main >= 270 ? distance_offset : repeat_offset) + c.second]++;
+    }
+    uint32_t symbol_freq[table_lengths];
+    memcpy(symbol_freq, freq, sizeof freq);
+    // 269 always keeps a code, and some symbol besides it, so a later switch
+    // and a harmless padding symbol are always available.
+    freq[symbol_new_tables]++;
+    bool any_other = false;
+    for (int s = 0; s < main_symbols; s++)
+        any_other = any_other || (s != int(symbol_new_tables) && freq[s] != 0);
+    if (!any_other)
+        freq[0]++;
+
+    Tables fresh;
+    make_tables(freq, &fresh);
+    TablePlan plan;
+    plan_tables(fresh.lengths, e->kept, &plan);
+    bool use_new = !e->tables_valid;
+    if (!use_new) {
+        uint64_t old_bits = 0, new_bits = plan.bits + e->current.lengths[symbol_new_tables];
+        for (int s = 0; s < table_lengths && !use_new; s++) {
+            if (symbol_freq[s] == 0)
+                continue;
+            if (e->current.lengths[s] == 0)
+                use_new = true;
+            old_bits += uint64_t(symbol_freq[s]) * e->current.lengths[s];
+            new_bits += uint64_t(symbol_freq[s]) * fresh.lengths[s];
+        }
+        use_new = use_new || new_bits < old_bits;
+    }
+
+    Piece *p = &e->pieces.front();
+    if (p->complete) {
+        int sent = 0;
+        bool next_continues = e->pieces.size() > 1 && !e->pieces[1].starts_stream;
+        if (use_new && next_continues)
+            sent = finish_piece(e, *p, &fresh, &plan);
+        else
+            finish_piece(e, *p, nullptr, nullptr);
+        e->pieces.pop_front();
+        p = &e->pieces.front();
+        if (sent)
+            use_new = false;
+    }
+    if (use_new) {
+        if (!(p->starts_stream && bit_position(*p) == 0)) {
+            checkpoint(*p, threshold_symbol);
+            put_symbol(*p, e->current, symbol_new_tables);
+            e->stats.inline_tables++;
+        }
+        write_table_block(*p, plan);
+        commit_tables(e, fresh, plan);
+    }
+    for (size_t i = 0; i < n; i++) {
+        if (p->end_token == int64_t(i)) {
+            finish_piece(e, *p, nullptr, nullptr);
+            e->pieces.pop_front();
+            p = &e->pieces.front();
+        }
+        count_token(e->stats, e->tokens[i]);
+        write_coded(*p, e->current, coded[i]);
+    }
+    if (p->end_token == int64_t(n))
+        p->complete = 1;
+    flush_piece_bytes(*p);
+    for (Piece &q : e->pieces)
+        if (q.end_token >= 0)
+            q.end_token -= int64_t(n);
+    e->tokens.clear();
+    update_costs(e, symbol_freq);
+}
+
+// ---- parser -------------------------------------------------------------
+
+inline int32_t long_cost(const LzEncoder *e, uint32_t length, uint32_t distance) {
+    uint32_t v = length - 3 - long_adjust(distance);
+    uint32_t slot = length_slot_of[v];
+    uint32_t dslot = distance_slot(distance - 1);
+    return e->main_cost[270 + slot] + length_extra_bits[slot] * cost_scale +
+           e->distance_cost[dslot] + distance_extra_bits[dslot] * cost_scale;
+}
+
+inline void consider(Choice &best, int32_t literal_cost, uint32_t symbol, uint32_t length,
+                     uint32_t distance, int32_t cost) {
+    int32_t score = int32_t(length) * literal_cost - cost;
+    if (score > best.score || (score == best.score && length > best.length))
+        best = Choice{symbol, length, distance, score};
+}
+
+Choice find_best(LzEncoder *e, uint32_t pos) {
+    MatchFinder *mf = &e->mf;
+    Choice best{0, 1, 0, 0};
+    uint32_t room = mf->fill - pos;
+    uint32_t limit = room < max_length ? room : max_length;
+    if (limit < 2)
+        return best;
+    match_finder_insert_until(mf, pos);
+    uint32_t lowest = pos > max_match_distance ? pos - max_match_distance : 0;
+    if (lowest < mf->barrier)
+        lowest = mf->barrier;
+    int32_t lit = e->literal_cost;
+    for (uint32_t k = 0; k < 4; k++) {
+        uint32_t d = e->ring[(e->ring_count - 1 - k) & 3];
+        if (d == 0 || d > pos - lowest)
+            continue;
+        uint32_t len = match_length_at(mf, pos, d, limit);
+        if (k == 0 && d == e->last_distance && e->last_length != 0 && len >= e->last_length)
+            consider(best, lit, 256, e->last_length, d, e->main_cost[256]);
+        uint32_t a = repeat_adjust(d);
+        if (len < 2 + a)
+            continue;
+        if (len > 257 + a)
+            len = 257 + a;
+        uint32_t slot = length_slot_of[len - 2 - a];
+        consider(best, lit, 257 + k, len, d,
+                 e->main_cost[257 + k] + e->repeat_cost[slot] +
+                     length_extra_bits[slot] * cost_scale);
+    }
+    MatchCandidate cands[max_match_candidates];
+    int found = match_finder_find(mf, pos, limit, cands);
+    for (int i = 0; i < found; i++) {
+        uint32_t len = cands[i].length, d = cands[i].distance;
+        if (d <= 256) {
+            uint32_t slot = short_slot_of[d - 1];
+            consider(best, lit, 261, 2, d,
+                     e->main_cost[261 + slot] + short_distance_extra_bits[slot] * cost_scale);
+        }
+        uint32_t a = long_adjust(d);
+        if (len < 3 + a)
+            continue;
+        if (len > 258 + a)
+            len = 258 + a;
+        consider(best, lit, 270, len, d, long_cost(e, len, d));
+    }
+    return best;
+}
+
+void emit_literal(LzEncoder *e, uint32_t pos) {
+    e->tokens.push_back(Token{e->mf.buffer[pos], 1, 0});
+}
+
+void emit_match(LzEncoder *e, const Choice &c) {
+    e->tokens.push_back(Token{uint16_t(c.symbol), uint16_t(c.length), c.distance});
+    e->ring[e->ring_count & 3] = c.distance;
+    e->ring_count++;
+    e->last_distance = c.distance;
+    e->last_length = c.length;
+}
+
+void parse(LzEncoder *e, uint32_t end) {
+    uint32_t pos = e->pos;
+    int lazy = e->settings.lazy_steps;
+    uint32_t nice = e->settings.nice_length;
+    Choice cur = pos < end ? find_best(e, pos) : Choice{};
+    while (pos < end) {
+        if (cur.score <= 0) {
+            emit_literal(e, pos);
+            pos++;
+            if (pos < end)
+                cur = find_best(e, pos);
+        } else {
+            bool defer = false;
+            if (lazy >= 1 && cur.length < nice && pos + 1 < end) {
+                Choice next = find_best(e, pos + 1);
+                if (next.score > cur.score) {
+                    defer = true;
+                    emit_literal(e, pos);
+                    pos++;
+                    cur = next;
+                } else if (lazy >= 2 && pos + 2 < end && cur.length > 2) {
+                    Choice after = find_best(e, pos + 2);
+                    if (after.score > cur.score + e->literal_cost) {
+                        defer = true;
+                        emit_literal(e, pos);
+                        pos++;
+                        cur = next;
+                    }
+                }
+            }
+            if (!defer) {
+                emit_match(e, cur);
+                pos += cur.length;
+                if (pos < end)
+                    cur = find_best(e, pos);
+            }
+        }
+        if (e->tokens.size() >= e->settings.block_tokens) {
+            e->pos = pos;
+            encode_block(e);
+        }
+    }
+    e->pos = pos;
+}
+
+void reset_stream(LzEncoder *e) {
+    match_finder_set_barrier(&e->mf, e->mf.fill);
+    memset(e->ring, 0, sizeof e->ring);
+    e->ring_count = 0;
+    e->last_distance = 0;
+    e->last_length = 0;
+    e->tables_valid = 0;
+    memset(e->kept, 0, sizeof e->kept);
+}
+
+void vector_write(void *user, const uint8_t *data, size_t n) {
+    auto *out = static_cast<std::vector<uint8_t> *>(user);
+    out->insert(out->end(), data, data + n);
+}
+
+void ignore_end(void *, uint64_t) {}
+
+} // namespace
+
+LzEncoder *lz_encoder_create(int level) {
+    static bool slots_ready = false;
+    if (!slots_ready) {
+        build_slot_tables();
+        slots_ready = true;
+    }
+    if (level < 1 || level > 5)
+        level = pack_level_default;
+    LzEncoder *e = new (std::nothrow) LzEncoder();
+    if (!e)
+        return nullptr;
+    e->settings = level_settings[level];
+    if (match_finder_init(&e->mf, e->settings.chain_limit, e->settings.nice_length) != 0) {
+        delete e;
+        return nullptr;
+    }
+    e->tokens.reserve(e->settings.block_tokens);
+    e->literal_cost = 8 * cost_scale;
+    for (int s = 0; s < main_symbols; s++)
+        e->main_cost[s] = 8 * cost_scale;
+    for (int s = 0; s < distance_symbols; s++)
+        e->distance_cost[s] = 5 * cost_scale;
+    for (int s = 0; s < repeat_symbols; s++)
+        e->repeat_cost[s] = 4 * cost_scale;
+    return e;
+}
+
+void lz_encoder_free(LzEncoder *e) {
+    if (!e)
+        return;
+    match_finder_free(&e->mf);
+    delete e;
+}
+
+int lz_begin_file(LzEncoder *e, int solid, uint32_t pad_to, PieceSink sink) {
+    if (!e->started)
+        solid = 0;
+    e->started = 1;
+    if (!solid) {
+        lz_flush(e);
+        reset_stream(e);
+    }
+    Piece p{};
+    p.sink = sink;
+    p.pad_to = pad_to ? pad_to : 1;
+    p.starts_stream = !solid;
+    p.end_token = -1;
+    e->pieces.push_back(std::move(p));
+    return solid;
+}
+
+void lz_feed(LzEncoder *e, const uint8_t *data, size_t n) {
+    MatchFinder *mf = &e->mf;
+    e->stats.input_bytes += n;
+    while (n > 0) {
+        uint32_t chunk = n < feed_chunk ? uint32_t(n) : feed_chunk;
+        e->pos -= match_finder_make_room(mf, e->pos, chunk);
+        memcpy(mf->buffer + mf->fill, data, chunk);
+        mf->fill += chunk;
+        data += chunk;
+        n -= chunk;
+        if (mf->fill > parse_margin)
+            parse(e, mf->fill - parse_margin);
+    }
+}
+
+void lz_end_file(LzEncoder *e) {
+    parse(e, e->mf.fill);
+    Piece &p = e->pieces.back();
+    p.end_token = int64_t(e->tokens.size());
+    // A block that ended right at the file's last token leaves the piece
+    // waiting for the next block's table decision, like any other.
+    if (e->tokens.empty() && !(p.starts_stream && bit_position(p) == 0))
+        p.complete = 1;
+    if (e->tokens.size() >= e->settings.block_tokens / 4)
+        encode_block(e);
+}
+
+void lz_flush(LzEncoder *e) {
+    if (e->pieces.empty())
+        return;
+    if (!e->tokens.empty() || !e->pieces.front().complete)
+        encode_block(e);
+    while (!e->pieces.empty()) {
+        finish_piece(e, e->pieces.front(), nullptr, nullptr);
+        e->pieces.pop_front();
+    }
+}
+
+const PackStats *lz_stats(const LzEncoder *e) {
+    return &e->stats;
+}
+
+size_t lz_memory(const LzEncoder *e) {
+    return sizeof(LzEncoder) + match_buffer_size + 8 + (size_t(1) << 20) * 4 + (1u << 18) * 4 +
+           (1u << 15) * 4 + (1u << 16) * 4 + e->tokens.capacity() * sizeof(Token) +
+           e->tokens.capacity() * 16;
+}
+
+int compress_buffer(const uint8_t *data, size_t n, int level, uint32_t pad_to,
+                    std::vector<uint8_t> *out, PackStats *stats) {
+    LzEncoder *e = lz_encoder_create(level);
+    if (!e)
+        return -1;
+    out->clear();
+    lz_begin_file(e, 0, pad_to, PieceSink{out, vector_write, ignore_end});
+    lz_feed(e, data, n);
+    lz_end_file(e);
+    lz_flush(e);
+    if (stats)
+        *stats = e->stats;
+    lz_encoder_free(e);
+    return 0;
+}

@@ -1,0 +1,248 @@
+// The compressor against the decoder: every stream we write must decode to
+// the bytes we fed, with the decoder's own end-of-piece look-ahead, solid
+// carry-over and decryption.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/cipher.h"
+#include "archive/crc.h"
+#include "pack/huffman_build.h"
+#include "pack/lz_encode.h"
+#include "unpack/lz_decode.h"
+#include "unpack/unpack_io.h"
+
+namespace {
+
+const int all_levels[] = {pack_level_fast, pack_level_default, pack_level_best};
+
+// ---- data ---------------------------------------------------------------
+
+std::string random_bytes(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char &c : s)
+        c = char(rng());
+    return s;
+}
+
+std::string text_like(size_t n, uint32_t seed) {
+    static const char *words[] = {"the ",       "window ",   "archive ", "of ",   "setup ",
+                                  "Navigrove ", "and ",      "file\r\n", "data ", "ZQ ",
+                                  "install ",   "language ", "table ",   "\t",    "0x1F "};
+    std::mt19937 rng(seed);
+    std::string s;
+    while (s.size() < n)
+        s += words[rng() % (sizeof words / sizeof *words)];
+    s.resize(n);
+    return s;
+}
+
+// Code-like bytes: repeated instruction patterns with varying operands and
+// tables of addresses, so matches of all lengths and distances appear.
+std::string executable_like(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string s;
+    std::vector<std::string> snippets;
+    for (int i = 0; i < 64; i++)
+        snippets.push_back(random_bytes(4 + rng() % 40, rng()));
+    while (s.size() < n) {
+        uint32_t r = rng() % 10;
+        if (r < 6) {
+            s += snippets[rng() % snippets.size()];
+        } else if (r < 8) {
+            uint32_t address = 0x401000 + (rng() % 4096) * 16;
+            s.append(reinterpret_cast<const char *>(&address), 4);
+        } else if (r < 9) {
+            s.append(rng() % 24, '\0');
+        } else {
+            s += random_bytes(1 + rng() % 6, rng());
+        }
+    }
+    s.resize(n);
+    return s;
+}
+
+// ---- decoding -----------------------------------------------------------
+
+struct Packed {
+    std::string bytes;
+    uint64_t size = 0;
+    int ended = 0;
+};
+
+void piece_write(void *user, const uint8_t *data, size_t n) {
+    static_cast<Packed *>(user)->bytes.append(reinterpret_cast<const char *>(data), n);
+}
+
+void piece_end(void *user, uint64_t packed_size) {
+    auto *p = static_cast<Packed *>(user);
+    p->size = packed_size;
+    p->ended++;
+}
+
+struct Decoder {
+    ExtractionContext *ctx;
+    uint8_t *window;
+};
+
+Decoder new_decoder() {
+    Decoder d;
+    d.ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
+    d.window = static_cast<uint8_t *>(calloc(1, window_size));
+    build_crc_table(d.ctx);
+    for (int k = 0; k < 4; k++)
+        d.ctx->channel_tables[k] = &d.ctx->channel_storage[k];
+    return d;
+}
+
+void free_decoder(Decoder &d) {
+    free(d.window);
+    free(d.ctx);
+}
+
+// Decodes one piece the way the extraction driver does; returns the output
+// and whether its checksum matched.
+std::string unpack_piece(Decoder &d, const std::string &packed, size_t size, int solid,
+                         const char *password, bool *checksum_ok) {
+    ExtractionContext *ctx = d.ctx;
+    FILE *in = tmpfile();
+    fwrite(packed.data(), 1, packed.size(), in);
+    rewind(in);
+    FILE *out = tmpfile();
+    ctx->input_stream = in;
+    ctx->output_stream = out;
+    ctx->packed_left = int32_t(packed.size());
+    ctx->unpacked_left = int32_t(size);
+    ctx->file_checksum = 0xFFFFFFFF;
+    ctx->decode_only = 0;
+    ctx->archive_format = 2;
+    ctx->cipher_version = 0;
+    if (password) {
+        ctx->cipher_version = 20;
+        init_cipher(ctx, password);
+    }
+    unpack_file(ctx, d.window, solid);
+    std::string result;
+    rewind(out);
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, out)) > 0)
+        result.append(buffer, n);
+    fclose(in);
+    fclose(out);
+    uint32_t crc = ~crc32_update(ctx, 0xFFFFFFFF, result.data(), result.size());
+    *checksum_ok = ~ctx->file_checksum == crc;
+    return result;
+}
+
+// Packs files as one stream (solid or not, encrypted when a password is
+// given) and decodes them in order through one decoder.
+struct RoundTrip {
+    std::vector<Packed> pieces;
+    std::vector<int> solid;
+    PackStats stats{};
+};
+
+RoundTrip pack_files(const std::vector<std::string> &files, int level, bool solid,
+                     const char *password) {
+    RoundTrip rt;
+    rt.pieces.resize(files.size());
+    LzEncoder *e = lz_encoder_create(level);
+    for (size_t i = 0; i < files.size(); i++) {
+        PieceSink sink{&rt.pieces[i], piece_write, piece_end};
+        rt.solid.push_back(lz_begin_file(e, solid ? 1 : 0, password ? 16 : 1, sink));
+        lz_feed(e, reinterpret_cast<const uint8_t *>(files[i].data()), files[i].size());
+        lz_end_file(e);
+    }
+    lz_flush(e);
+    rt.stats = *lz_stats(e);
+    lz_encoder_free(e);
+    if (password) {
+        // Each piece is enciphered on its own, with a fresh key.
+        ExtractionContext *c =
+            static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
+        build_crc_table(c);
+        for (Packed &p : rt.pieces) {
+            init_cipher(c, password);
+            for (size_t k = 0; k < p.bytes.size(); k += 16)
+                encrypt_block(c, reinterpret_cast<uint8_t *>(&p.bytes[k]));
+        }
+        free(c);
+    }
+    return rt;
+}
+
+void expect_round_trip(const std::vector<std::string> &files, int level, bool solid,
+                       const char *password, PackStats *stats = nullptr) {
+    RoundTrip rt = pack_files(files, level, solid, password);
+    Decoder d = new_decoder();
+    for (size_t i = 0; i < files.size(); i++) {
+        const Packed &p = rt.pieces[i];
+        ASSERT_EQ(p.ended, 1) << "file " << i;
+        ASSERT_EQ(p.size, p.bytes.size()) << "file " << i;
+        if (password) {
+            ASSERT_EQ(p.size % 16, 0u);
+        }
+        bool ok = false;
+        std::string out = unpack_piece(d, p.bytes, files[i].size(), rt.solid[i], password, &ok);
+        ASSERT_EQ(out.size(), files[i].size()) << "file " << i << " level " << level;
+        ASSERT_TRUE(out == files[i]) << "file " << i << " level " << level << " solid " << solid;
+        ASSERT_TRUE(ok);
+    }
+    free_decoder(d);
+    if (stats)
+        *stats = rt.stats;
+}
+
+// ---- tests --------------------------------------------------------------
+
+TEST(PackRoundTrip, SingleFilesAtEveryLevel) {
+    struct Case {
+        const char *name;
+        std::string data;
+    };
+    std::string runs =
+        std::string(100000, 'a') + std::string(70000, '\0') + "xyz" + std::string(5000, 'a');
+    std::string big =
+        executable_like(1 << 20, 7) + text_like(700000, 8) + executable_like(300000, 7);
+    const Case cases[] = {
+        {"one byte", "Q"},
+        {"two bytes", "QQ"},
+        {"long runs", runs},
+        {"random", random_bytes(100000, 1)},
+        {"text", text_like(300000, 2)},
+        {"executable", executable_like(400000, 3)},
+        {"beyond the window", big},
+    };
+    for (int level : all_levels)
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.name);
+            expect_round_trip({c.data}, level, false, nullptr);
+        }
+}
+
+TEST(PackRoundTrip, ManySmallFiles) {
+    std::vector<std::string> files;
+    std::mt19937 rng(11);
+    for (int i = 0; i < 300; i++) {
+        uint32_t kind = rng() % 3;
+        size_t n = 1 + rng() % 3000;
+        files.push_back(kind == 0   ? text_like(n, rng())
+                        : kind == 1 ? executable_like(n, rng())
+                                    : random_bytes(n, rng()));
+    }
+    for (int level : all_levels)
+        for (bool solid : {true, false})
+            for (const char *password : {static_cast<const char *>(nullptr), "q4!Wm9#z"}) {
+                SCOPED_TRACE(testing::Message() << "level " << level << " solid " << solid
+                                                << " password " << (password != nullptr));
+                expect_round_trip(files, level, solid, password);
+            }
+}
+
+} // namespace
