@@ -18,6 +18,7 @@
 #include "archive/crc.h"
 #include "archive/extract.h"
 #include "archive/extraction_context.h"
+#include "pack/lz_encode.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
@@ -50,6 +51,53 @@ RarFileSpec encrypted_entry(const std::string &name, const std::string &data,
     spec.packed = packed;
     spec.unp_size = int64_t(data.size());
     return spec;
+}
+
+void append_piece(void *user, const uint8_t *data, size_t n) {
+    static_cast<std::string *>(user)->append(reinterpret_cast<const char *>(data), n);
+}
+
+void piece_done(void *, uint64_t) {}
+
+// The files as one solid stream, each piece enciphered under password (none
+// when empty); a name in stored_names becomes a stored entry outside the
+// stream.
+std::vector<RarFileSpec>
+solid_entries(const std::vector<std::pair<std::string, std::string>> &files, const char *password,
+              const std::vector<std::string> &stored_names) {
+    std::vector<RarFileSpec> entries(files.size());
+    LzEncoder *encoder = lz_encoder_create(pack_level_fast);
+    EXPECT_NE(encoder, nullptr);
+    std::vector<int> solid(files.size(), 0);
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string &data = files[i].second;
+        if (std::find(stored_names.begin(), stored_names.end(), files[i].first) !=
+            stored_names.end()) {
+            entries[i] = rar_stored_entry(files[i].first, data);
+            continue;
+        }
+        solid[i] = lz_begin_file(encoder, 1, password[0] ? 16 : 1,
+                                 PieceSink{&entries[i].packed, append_piece, piece_done});
+        lz_feed(encoder, reinterpret_cast<const uint8_t *>(data.data()), data.size());
+        lz_end_file(encoder);
+        entries[i].method = 0x33;
+    }
+    lz_flush(encoder);
+    lz_encoder_free(encoder);
+    for (size_t i = 0; i < files.size(); ++i) {
+        RarFileSpec &entry = entries[i];
+        entry.name = files[i].first;
+        entry.file_crc = rar_crc32(files[i].second);
+        entry.unp_size = int64_t(files[i].second.size());
+        if (entry.method != 0x30 && solid[i])
+            entry.flags |= 0x0010;
+        if (!password[0])
+            continue;
+        RarFileSpec sealed = encrypted_entry(entry.name, entry.packed, password);
+        entry.flags |= 0x0004;
+        entry.packed = sealed.packed;
+    }
+    return entries;
 }
 
 struct ExtractTest : testing::Test {
@@ -253,6 +301,46 @@ TEST_F(ExtractTest, InstallerBehindAProgramImage) {
     write_file(root + "/D/SETUP.EXE", image + archive);
     EXPECT_EQ(extract_archive(nullptr, "D:\\setup.exe", target), 0);
     EXPECT_EQ(read_file(in_target("ZQNG.EXE")), pattern_data(70000, 3));
+}
+
+TEST_F(ExtractTest, SolidStreamWithUnwantedEntriesInBetween) {
+    language_table[1].selected = 0;
+    language_table[2].selected = 0;
+    // Shared text makes later files match into earlier ones; 1.6 MB in all
+    // wraps the window.
+    std::string common = pattern_data(20000, 1);
+    std::vector<std::pair<std::string, std::string>> files;
+    const char *names[] = {"ZQNG.DAT",    "ZQNG_US.HLP", "ZQNG_DE.HLP", "STORED.BIN",
+                           "ZQNG_FR.HLP", "SUB\\B.TXT",  "ZQNG_IT.HLP", "LAST.TXT"};
+    uint32_t seed = 100;
+    for (const char *name : names) {
+        std::string data;
+        while (data.size() < 200000) {
+            data += common.substr(seed % 1000, 3000) + pattern_data(500, seed);
+            ++seed;
+        }
+        files.emplace_back(name, data);
+    }
+    for (const char *password : {"q4!Wm9#z", ""}) {
+        std::vector<RarFileSpec> entries = solid_entries(files, password, {"STORED.BIN"});
+        EXPECT_EQ(entries[0].flags & 0x0010, 0);
+        EXPECT_EQ(entries[2].flags & 0x0010, 0x0010);
+        ExtractOptions options = {password, 0, nullptr, nullptr};
+        strcpy(target, "D:\\Target");
+        ASSERT_EQ(run(rar_archive(entries), &options), 0) << password;
+        for (const auto &file : files) {
+            std::string host = host_path(("D:\\Target\\" + file.first).c_str());
+            bool unwanted = file.first.find("_US") != std::string::npos ||
+                            file.first.find("_FR") != std::string::npos ||
+                            file.first.find("_IT") != std::string::npos;
+            EXPECT_EQ(exists(host), !unwanted) << file.first;
+            if (!unwanted) {
+                EXPECT_TRUE(read_file(host) == file.second) << file.first;
+            }
+        }
+        EXPECT_TRUE(host_message_boxes().empty());
+        remove_tree(root + "/D/Target");
+    }
 }
 
 TEST_F(ExtractTest, DamagedEntryEndsTheRun) {
