@@ -31,6 +31,18 @@ static bool target_fits(const char *folder) {
     return length + separator + size_t(longest_entry_name) < MAX_PATH;
 }
 
+// create_directory_path for a folder as typed. A trailing backslash is left
+// out: with it, the folder itself would count as its own missing parent, be
+// made one level down, and the final step would then fail on it.
+static int32_t create_folder(const char *typed) {
+    char folder[MAX_PATH];
+    snprintf(folder, sizeof folder, "%s", typed);
+    size_t length = strlen(folder);
+    while (length > 3 && folder[length - 1] == '\\')
+        folder[--length] = 0;
+    return create_directory_path(folder);
+}
+
 static void set_string_value(HKEY key, const char *name, const char *text) {
     RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
                    DWORD(strlen(text) + 1));
@@ -92,7 +104,7 @@ int32_t run_install(HWND dialog) {
     HCURSOR previous_cursor = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
     // No system dialog for a drive without a medium while we work with files.
     SetErrorMode(SEM_FAILCRITICALERRORS);
-    if (path_missing(target) && create_directory_path(target) != 0) {
+    if (path_missing(target) && create_folder(target) != 0) {
         SetCursor(previous_cursor);
         show_error(dialog, "Cannot create path.", "Kann nicht Verzeichnis erstellen.", target);
         return install_folder_failed;

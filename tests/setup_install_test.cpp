@@ -1,0 +1,291 @@
+#include <string>
+#include <vector>
+
+#include "setup/install.h"
+#include "setup/setup_dialog.h"
+#include "setup/setup_ids.h"
+#include "tests/setup_fixture.h"
+#include "tests/support/archive_builder.h"
+
+namespace {
+
+const char user_key[] = "Software\\ZQNavigrove";
+const char uninstall_key[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZQ Navigrove";
+const char common_link[] = "C:\\ProgramData\\Start Menu\\Programs\\Navigrove\\ZQ Navigrove.lnk";
+const char desktop_link[] = "C:\\Users\\User\\Desktop\\ZQ Navigrove.lnk";
+const char section[] = "ZQ Navigrove";
+
+// The setup's own file: a program image with the product archive behind it.
+std::string installer_bytes(bool with_archive) {
+    std::string image = "MZ" + std::string(3000, '\0');
+    if (!with_archive)
+        return image;
+    return image + rar_archive({
+                       rar_stored_entry("ZQNG.EXE", "main program"),
+                       rar_stored_entry("ZQNG_DE.HLP", "Hilfe"),
+                       rar_stored_entry("ZQNG_US.HLP", "help"),
+                       rar_stored_entry("ZQNG_FR.HLP", "aide"),
+                       rar_stored_entry("NAVGZIP.SET", "settings"),
+                       rar_stored_entry("MAPS\\WORLD.MAP", "map"),
+                   });
+}
+
+class InstallTest : public SetupHostTest {
+  protected:
+    HWND dialog = nullptr;
+
+    void SetUp() override {
+        SetupHostTest::SetUp();
+        host_registry_set(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
+                          "ProgramFilesDir", "C:\\Program Files");
+        make_file("C:\\SETUP.EXE", installer_bytes(true));
+        host_set_module_path("C:\\SETUP.EXE");
+        dialog = host_dialog_start(IDD_SETUP, setup_dialog_proc, 0);
+    }
+    // What OK does, with its result visible.
+    int32_t press_ok() {
+        read_language_boxes(dialog);
+        return run_install(dialog);
+    }
+    static std::string ini_language(const char *ini) {
+        char value[64];
+        GetPrivateProfileStringA(section, "Language", "<none>", value, sizeof value, ini);
+        return value;
+    }
+};
+
+TEST_F(InstallTest, SuccessInstallsRecordsAndCloses) {
+    host_dialog_set_text(IDC_TARGET, "D:\\Tools\\Viewer");
+    ASSERT_EQ(host_dialog_click(IDC_OK), 0);
+    EXPECT_TRUE(host_dialog_ended());
+    EXPECT_EQ(host_dialog_result(), 0);
+
+    for (const char *file : {"ZQNG.EXE", "ZQNG_DE.HLP", "ZQNG_US.HLP", "ZQNG_FR.HLP", "NAVGZIP.SET",
+                             "MAPS\\WORLD.MAP"})
+        EXPECT_TRUE(exists((std::string("D:\\Tools\\Viewer\\") + file).c_str())) << file;
+    EXPECT_EQ(read_file(host_path("D:\\Tools\\Viewer\\ZQNG.EXE")), "main program");
+    EXPECT_EQ(registry(HKEY_CURRENT_USER, user_key, "Dir"), "D:\\Tools\\Viewer");
+    EXPECT_EQ(registry(HKEY_LOCAL_MACHINE, uninstall_key, "DisplayName"), "ZQ Navigrove");
+    EXPECT_EQ(registry(HKEY_LOCAL_MACHINE, uninstall_key, "UninstallString"),
+              "D:\\Tools\\Viewer\\UnInst.exe");
+    // Three languages chosen and none stored: no value is created.
+    EXPECT_EQ(ini_language("D:\\Tools\\Viewer\\ZQNG.INI"), "<none>");
+
+    HostShellLink link;
+    ASSERT_TRUE(host_read_shell_link(common_link, &link));
+    EXPECT_EQ(link.target, "D:\\Tools\\Viewer\\ZQNG.EXE");
+    EXPECT_EQ(link.working_folder, "D:\\Tools\\Viewer");
+    ASSERT_TRUE(host_read_shell_link(desktop_link, &link));
+    EXPECT_EQ(link.target, "D:\\Tools\\Viewer\\ZQNG.EXE");
+    EXPECT_EQ(link.working_folder, "D:\\Tools\\Viewer");
+    EXPECT_EQ(link.description, "ZQ Navigrove");
+    EXPECT_EQ(host_ole_initialize_count(), 1);
+    EXPECT_EQ(host_ole_uninitialize_count(), 1);
+
+    ASSERT_EQ(host_message_boxes().size(), 1u);
+    EXPECT_EQ(host_message_boxes()[0].text, "ZQ Navigrove has been successfully installed.");
+    EXPECT_EQ(host_message_boxes()[0].caption, "  Setup ");
+    EXPECT_EQ(host_message_boxes()[0].type, UINT(MB_ICONINFORMATION));
+    EXPECT_EQ(host_dialog_text(IDC_PROGRESS), "");
+    EXPECT_NE(host_current_cursor(), host_wait_cursor());
+    EXPECT_EQ(host_error_mode(), UINT(SEM_FAILCRITICALERRORS));
+    EXPECT_EQ(host_shell_live_item_lists(), 0);
+    EXPECT_EQ(host_shell_live_objects(), 0);
+}
+
+TEST_F(InstallTest, ShortcutsOnlyForCheckedBoxes) {
+    const struct {
+        bool start_menu, desktop;
+    } cases[] = {{true, true}, {true, false}, {false, true}, {false, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.start_menu << c.desktop);
+        TearDown();
+        SetUp();
+        host_dialog_set_text(IDC_TARGET, "D:\\Viewer");
+        if (!c.start_menu)
+            host_dialog_click(IDC_START_MENU);
+        if (!c.desktop)
+            host_dialog_click(IDC_DESKTOP);
+        EXPECT_EQ(press_ok(), install_done);
+        EXPECT_EQ(exists(common_link), c.start_menu);
+        EXPECT_EQ(exists(desktop_link), c.desktop);
+        EXPECT_EQ(host_ole_initialize_count(), 1);
+        EXPECT_EQ(host_ole_uninitialize_count(), 1);
+    }
+}
+
+TEST_F(InstallTest, GermanChoiceFiltersFilesButSuccessStaysEnglish) {
+    host_dialog_click(IDC_ENGLISH);    // German texts
+    host_dialog_click(IDC_ADDITIONAL); // German alone
+    host_dialog_set_text(IDC_TARGET, "D:\\Viewer\\");
+    make_folder("D:\\Viewer");
+    make_file("D:\\Viewer\\ZQNG.INI", "[zq navigrove]\r\nlanguage = US\r\n");
+    make_file("D:\\Viewer\\ZQNG_US.HLP", "left by an earlier installation");
+    EXPECT_EQ(press_ok(), install_done);
+    EXPECT_TRUE(exists("D:\\Viewer\\ZQNG_DE.HLP"));
+    EXPECT_FALSE(exists("D:\\Viewer\\ZQNG_US.HLP"));
+    EXPECT_FALSE(exists("D:\\Viewer\\ZQNG_FR.HLP"));
+    EXPECT_EQ(registry(HKEY_CURRENT_USER, user_key, "Dir"), "D:\\Viewer\\");
+    EXPECT_EQ(ini_language("D:\\Viewer\\ZQNG.INI"), "DE");
+    ASSERT_EQ(host_message_boxes().size(), 1u);
+    EXPECT_EQ(host_message_boxes()[0].text, "ZQ Navigrove has been successfully installed.");
+}
+
+TEST_F(InstallTest, WithoutMachineRightsTheUninstallEntryIsSilentlyMissing) {
+    host_registry_deny_machine_writes(true);
+    host_dialog_set_text(IDC_TARGET, "D:\\Viewer");
+    EXPECT_EQ(press_ok(), install_done);
+    EXPECT_FALSE(host_registry_key_exists(HKEY_LOCAL_MACHINE, uninstall_key));
+    EXPECT_EQ(registry(HKEY_CURRENT_USER, user_key, "Dir"), "D:\\Viewer");
+    ASSERT_EQ(host_message_boxes().size(), 1u); // the success message only
+}
+
+TEST_F(InstallTest, FoldersAreMadeOrReused) {
+    host_dialog_set_text(IDC_TARGET, "D:\\Apps\\Tools\\Viewer");
+    EXPECT_EQ(press_ok(), install_done);
+    EXPECT_TRUE(exists("D:\\Apps\\Tools\\Viewer\\ZQNG.EXE"));
+    // Typed with its backslash, below a parent that is missing too.
+    host_dialog_set_text(IDC_TARGET, "D:\\New\\Viewer\\");
+    EXPECT_EQ(press_ok(), install_done);
+    EXPECT_TRUE(exists("D:\\New\\Viewer\\ZQNG.EXE"));
+    EXPECT_EQ(registry(HKEY_CURRENT_USER, user_key, "Dir"), "D:\\New\\Viewer\\");
+    EXPECT_EQ(host_message_boxes().size(), 2u); // two success messages, no error
+
+    make_folder("D:\\Kept");
+    make_file("D:\\Kept\\NAVGZIP.SET", "mine");
+    make_file("D:\\Kept\\notes.txt", "mine");
+    host_dialog_set_text(IDC_TARGET, "D:\\Kept");
+    EXPECT_EQ(press_ok(), install_done);
+    EXPECT_EQ(read_file(host_path("D:\\Kept\\NAVGZIP.SET")), "mine");
+    EXPECT_EQ(read_file(host_path("D:\\Kept\\notes.txt")), "mine");
+}
+
+TEST_F(InstallTest, RefusalsLeaveEverythingAsItWas) {
+    const std::string long_folder = "D:\\" + std::string(120, 'a') + "\\" + std::string(104, 'b');
+    const struct {
+        const char *what;
+        std::string typed;
+        bool german;
+        int32_t result;
+        const char *message; // nullptr: none
+    } cases[] = {
+        {"empty", "", false, install_empty_target, nullptr},
+        {"missing drive", "Q:\\Apps\\Viewer", false, install_folder_failed, "Cannot create path."},
+        {"missing drive, German", "Q:\\Apps\\Viewer", true, install_folder_failed,
+         "Kann nicht Verzeichnis erstellen."},
+        {"too long", long_folder + "c", false, install_target_too_long,
+         "The target folder is too long."},
+        {"too long, German", long_folder + "c", true, install_target_too_long,
+         "Der Zielpfad ist zu lang."},
+        {"far too long", std::string(400, 'x'), false, install_target_too_long,
+         "The target folder is too long."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        if (c.german)
+            host_dialog_click(IDC_ENGLISH);
+        host_dialog_set_text(IDC_TARGET, c.typed.c_str());
+        size_t texts_before = host_control_text_log().size();
+        EXPECT_EQ(press_ok(), c.result);
+        host_dialog_click(IDC_OK); // the dialog stays open after the same refusal
+        EXPECT_FALSE(host_dialog_ended());
+        if (c.message) {
+            ASSERT_EQ(host_message_boxes().size(), 2u);
+            EXPECT_EQ(host_message_boxes()[0].text, c.message);
+            EXPECT_EQ(host_message_boxes()[0].caption, c.typed.substr(0, MAX_PATH - 1));
+            EXPECT_EQ(host_message_boxes()[0].type, UINT(MB_ICONERROR));
+        } else {
+            EXPECT_TRUE(host_message_boxes().empty());
+        }
+        EXPECT_FALSE(host_registry_key_exists(HKEY_CURRENT_USER, user_key));
+        EXPECT_FALSE(exists("D:\\aaaaaaaaaa"));
+        EXPECT_FALSE(exists("Q:\\"));
+        EXPECT_TRUE(host_dialog_visible(IDC_START_MENU));
+        EXPECT_FALSE(host_dialog_visible(IDC_PROGRESS));
+        EXPECT_EQ(host_control_text_log().size(), texts_before);
+        EXPECT_NE(host_current_cursor(), host_wait_cursor());
+        EXPECT_EQ(host_ole_initialize_count(), 0);
+    }
+}
+
+// The longest folder that still leaves room for every name built below it.
+TEST_F(InstallTest, LongestAcceptedFolder) {
+    const size_t longest = MAX_PATH - 1 - 1 - longest_entry_name; // backslash added
+    const std::string base = "D:\\" + std::string(120, 'a') + "\\";
+    const std::string fits = base + std::string(longest - base.size(), 'b');
+    ASSERT_EQ(fits.size(), longest);
+    host_dialog_set_text(IDC_TARGET, (fits + "b").c_str());
+    EXPECT_EQ(press_ok(), install_target_too_long);
+    host_dialog_set_text(IDC_TARGET, (fits + "\\").c_str()); // its own backslash counts once
+    EXPECT_EQ(press_ok(), install_done);
+    EXPECT_TRUE(exists((fits + "\\MAPS\\WORLD.MAP").c_str()));
+    EXPECT_EQ(registry(HKEY_LOCAL_MACHINE, uninstall_key, "UninstallString"),
+              fits + "\\UnInst.exe");
+}
+
+TEST_F(InstallTest, FailedExtractionKeepsTheDialogForAnotherTry) {
+    make_file("C:\\SETUP.EXE", installer_bytes(false));
+    host_dialog_set_text(IDC_TARGET, "D:\\Viewer");
+    EXPECT_EQ(press_ok(), install_extraction_failed);
+    EXPECT_FALSE(host_dialog_ended());
+    EXPECT_FALSE(host_dialog_visible(IDC_START_MENU));
+    EXPECT_FALSE(host_dialog_visible(IDC_DESKTOP));
+    EXPECT_TRUE(host_dialog_visible(IDC_PROGRESS));
+    EXPECT_EQ(registry(HKEY_CURRENT_USER, user_key, "Dir"), "D:\\Viewer"); // written before
+    EXPECT_FALSE(host_registry_key_exists(HKEY_LOCAL_MACHINE, uninstall_key));
+    EXPECT_NE(host_current_cursor(), host_wait_cursor());
+    for (const HostMessageBox &box : host_message_boxes())
+        EXPECT_NE(box.type, UINT(MB_ICONINFORMATION));
+    EXPECT_EQ(host_dialog_click(IDC_START_MENU), -1); // hidden: cannot be clicked
+
+    make_file("C:\\SETUP.EXE", installer_bytes(true));
+    host_dialog_click(IDC_OK);
+    EXPECT_TRUE(host_dialog_ended());
+    EXPECT_TRUE(exists("D:\\Viewer\\ZQNG.EXE"));
+    EXPECT_TRUE(exists(common_link)); // the hidden boxes kept their check marks
+    EXPECT_TRUE(exists(desktop_link));
+}
+
+// section/key read ignoring case, "GR" rewritten, the buffer of 16.
+TEST_F(InstallTest, LanguageSettingRules) {
+    const struct {
+        const char *what;
+        const char *stored; // nullptr: no value
+        int german, english, additional;
+        const char *expected;
+    } cases[] = {
+        {"old German code", "GR", 1, 1, 0, "DE"},
+        {"old German code, nothing else written", "GRX", 1, 1, 1, "DE"},
+        {"German alone over US", "US", 1, 0, 0, "DE"},
+        {"German and English over US", "US", 1, 1, 0, "US"},
+        {"German and additional over US", "US", 1, 0, 1, "US"},
+        {"all three, empty", "", 1, 1, 1, ""},
+        {"all three, none", nullptr, 1, 1, 1, "<none>"},
+        {"all three, FR", "FR", 1, 1, 1, "FR"},
+        {"English alone, none", nullptr, 0, 1, 0, "US"},
+        {"case counts", "de", 1, 0, 0, "DE"},
+        {"the wildcard row's code", "??", 1, 0, 1, "??"},
+        {"longer than the buffer", "DEDEDEDEDEDEDEDEDE", 1, 0, 0, "DE"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const char ini[] = "D:\\ZQNG.INI";
+        remove_tree(host_path(ini));
+        if (c.stored)
+            make_file(ini, std::string("; product settings\r\n[Zq NaviGrove]\r\n  LANGUAGE = ") +
+                               c.stored + "\r\nOther=1\r\n");
+        select_languages(c.german, c.english, c.additional);
+        write_language_setting(ini);
+        EXPECT_EQ(ini_language(ini), c.expected);
+        if (c.stored) {
+            char other[8];
+            GetPrivateProfileStringA(section, "other", "", other, sizeof other, ini);
+            EXPECT_STREQ(other, "1");
+        }
+    }
+}
+
+} // namespace
