@@ -43,6 +43,19 @@ static int32_t create_folder(const char *typed) {
     return create_directory_path(folder);
 }
 
+// folder + name into a 260-character buffer, cut if it would not fit.
+static void join_path(char *out, const char *folder, const char *name) {
+    size_t length = strlen(folder);
+    size_t added = strlen(name);
+    if (length >= MAX_PATH)
+        length = MAX_PATH - 1;
+    if (length + added >= MAX_PATH)
+        added = MAX_PATH - 1 - length;
+    memcpy(out, folder, length);
+    memcpy(out + length, name, added);
+    out[length + added] = 0;
+}
+
 static void set_string_value(HKEY key, const char *name, const char *text) {
     RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
                    DWORD(strlen(text) + 1));
@@ -126,13 +139,15 @@ int32_t run_install(HWND dialog) {
     SetDlgItemTextA(dialog, IDC_PROGRESS, "");
     SetCursor(previous_cursor);
 
+    // target_fits() made room for each of these names.
     char main_program[MAX_PATH];
     char uninstaller[MAX_PATH];
+    char ini_name[16];
     char ini_path[MAX_PATH];
-    // target_fits() made room for each of these names.
-    snprintf(main_program, sizeof main_program, "%s%s", target, main_program_name);
-    snprintf(uninstaller, sizeof uninstaller, "%s%s", target, uninstaller_name);
-    snprintf(ini_path, sizeof ini_path, "%s%s.INI", target, product_file_base);
+    snprintf(ini_name, sizeof ini_name, "%.7s.INI", product_file_base);
+    join_path(main_program, target, main_program_name);
+    join_path(uninstaller, target, uninstaller_name);
+    join_path(ini_path, target, ini_name);
 
     OleInitialize(nullptr);
     if (IsDlgButtonChecked(dialog, IDC_START_MENU) == BST_CHECKED)
