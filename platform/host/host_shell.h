@@ -256,13 +256,13 @@ struct IMalloc {
 
 struct IBindCtx;
 struct IShellFolder;
+typedef HRESULT ParseDisplayNameMethod(IShellFolder *self, HWND owner, IBindCtx *bind, LPWSTR name,
+                                       ULONG *eaten, PIDLIST_RELATIVE *items, ULONG *attributes);
 struct IShellFolderVtbl {
     HRESULT (*QueryInterface)(IShellFolder *self, REFIID iid, void **object);
     ULONG (*AddRef)(IShellFolder *self);
     ULONG (*Release)(IShellFolder *self);
-    HRESULT (*ParseDisplayName)
-    (IShellFolder *self, HWND owner, IBindCtx *bind, LPWSTR name, ULONG *eaten,
-     PIDLIST_RELATIVE *items, ULONG *attributes);
+    ParseDisplayNameMethod *ParseDisplayName;
 };
 struct IShellFolder {
     const IShellFolderVtbl *lpVtbl;
