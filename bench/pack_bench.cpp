@@ -25,7 +25,9 @@ struct Result {
     double seconds;
 };
 
-void count_write(void *user, const uint8_t *, size_t n) { *static_cast<uint64_t *>(user) += n; }
+void count_write(void *user, const uint8_t *, size_t n) {
+    *static_cast<uint64_t *>(user) += n;
+}
 void ignore_end(void *, uint64_t) {}
 
 double now() {

@@ -1,0 +1,581 @@
+// The archive writer.
+//
+// Layout: [stub] marker, main header, then per entry a file header and its
+// packed data, and a closing end block. A compressed file's header is written
+// as a placeholder the moment its piece starts to come out of the compressor
+// (pieces come out strictly in file order, possibly some time after the file
+// was fed) and filled in when the piece ends, once packed size and checksum
+// are known; the output file is therefore written front to back with one seek
+// back per entry. Encryption happens on the way out, 16 bytes at a time, with
+// the cipher set up afresh for each file. Memory stays bounded by the
+// compressor's buffers and one read chunk, whatever the input size.
+#include "pack/archive_writer.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <system_error>
+
+#include "archive/cipher.h"
+#include "archive/crc.h"
+#include "archive/extraction_context.h"
+#include "pack/lz_encode.h"
+
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint16_t flag_encrypted = 0x0004;
+constexpr uint16_t flag_solid_entry = 0x0010;
+constexpr uint16_t flag_dictionary_1m = 0x0080;
+constexpr uint16_t flag_directory = 0x00E0;
+constexpr uint16_t flag_long_block = 0x8000;
+constexpr uint16_t main_flag_solid = 0x0008;
+constexpr uint8_t host_win32 = 2;
+constexpr uint8_t version_20 = 20;
+constexpr uint8_t method_stored = 0x30;
+constexpr uint64_t max_file_size = 0x7FFFFFFF;
+constexpr size_t read_chunk = 1 << 20;
+constexpr size_t entropy_sample = 256 * 1024;
+
+int seek_to(FILE *f, uint64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(f, int64_t(offset), SEEK_SET);
+#else
+    return fseeko(f, off_t(offset), SEEK_SET);
+#endif
+}
+
+void put16(uint8_t *p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+void put32(uint8_t *p, uint32_t v) {
+    put16(p, v);
+    put16(p + 2, v >> 16);
+}
+
+struct Writer {
+    FILE *out;
+    ExtractionContext *ctx; // CRC table and cipher state
+    const ArchiveOptions *options;
+    bool encrypt;
+    bool failed;
+    std::string error;
+    uint64_t end;  // logical end of the archive written so far
+    uint64_t done; // input bytes read
+    uint64_t total;
+    uint64_t start; // offset of the marker
+    uint32_t stored;
+};
+
+// One compressed file on its way through the compressor.
+struct PieceState {
+    Writer *w;
+    const ArchiveEntry *entry;
+    uint32_t crc;
+    int solid;
+    bool started;
+    uint64_t header_at;
+    uint8_t partial[16];
+    size_t partial_count;
+};
+
+void fail(Writer *w, const std::string &message) {
+    if (!w->failed) {
+        w->failed = true;
+        w->error = message;
+    }
+}
+
+void write_raw(Writer *w, const void *data, size_t n) {
+    if (n == 0 || w->failed)
+        return;
+    if (fwrite(data, 1, n, w->out) != n)
+        fail(w, std::string("cannot write the archive: ") + strerror(errno));
+    w->end += n;
+}
+
+std::vector<uint8_t> file_header(Writer *w, const ArchiveEntry &e, uint16_t flags,
+                                 uint32_t pack_size, uint32_t file_crc, uint8_t method) {
+    std::vector<uint8_t> h(32 + e.name.size());
+    h[2] = 0x74;
+    put16(&h[3], flags | flag_long_block);
+    put16(&h[5], uint32_t(h.size()));
+    put32(&h[7], pack_size);
+    put32(&h[11], e.is_directory ? 0 : uint32_t(e.size));
+    h[15] = host_win32;
+    put32(&h[16], file_crc);
+    put32(&h[20], e.dos_time);
+    h[24] = version_20;
+    h[25] = method;
+    put16(&h[26], uint32_t(e.name.size()));
+    put32(&h[28], e.attributes);
+    memcpy(&h[32], e.name.data(), e.name.size());
+    put16(&h[0], ~crc32_update(w->ctx, 0xFFFFFFFF, &h[2], h.size() - 2) & 0xFFFF);
+    return h;
+}
+
+void patch(Writer *w, uint64_t at, const std::vector<uint8_t> &bytes) {
+    if (w->failed)
+        return;
+    if (seek_to(w->out, at) != 0 || fwrite(bytes.data(), 1, bytes.size(), w->out) != bytes.size() ||
+        seek_to(w->out, w->end) != 0)
+        fail(w, std::string("cannot write the archive: ") + strerror(errno));
+}
+
+// Writes data enciphered when the archive is encrypted; partial keeps the
+// bytes of an unfinished 16-byte block between calls.
+void write_data(Writer *w, const uint8_t *data, size_t n, uint8_t *partial, size_t *partial_count) {
+    if (!w->encrypt) {
+        write_raw(w, data, n);
+        return;
+    }
+    while (n > 0) {
+        size_t take = std::min(n, 16 - *partial_count);
+        memcpy(partial + *partial_count, data, take);
+        *partial_count += take;
+        data += take;
+        n -= take;
+        if (*partial_count == 16) {
+            encrypt_block(w->ctx, partial);
+            write_raw(w, partial, 16);
+            *partial_count = 0;
+        }
+    }
+}
+
+void progress(Writer *w) {
+    if (w->options->progress)
+        w->options->progress(w->options->user, w->done, w->total, w->end - w->start);
+}
+
+FILE *open_input(Writer *w, const ArchiveEntry &e) {
+    FILE *in = fopen(e.path.c_str(), "rb");
+    if (!in)
+        fail(w, "cannot read " + e.path + ": " + strerror(errno));
+    return in;
+}
+
+// The file's data as stored, enciphered and padded when encrypted. Returns
+// the packed size; crc gets the file's checksum.
+uint32_t write_stored_data(Writer *w, const ArchiveEntry &e, uint32_t *crc, bool count) {
+    uint32_t c = 0xFFFFFFFF;
+    uint64_t got = 0;
+    uint8_t partial[16];
+    size_t partial_count = 0;
+    if (w->encrypt)
+        init_cipher(w->ctx, w->options->password);
+    if (e.size > 0) {
+        FILE *in = open_input(w, e);
+        if (!in)
+            return 0;
+        std::vector<uint8_t> buffer(read_chunk);
+        size_t n;
+        while (!w->failed && (n = fread(buffer.data(), 1, buffer.size(), in)) > 0) {
+            got += n;
+            if (got > e.size)
+                break;
+            c = crc32_update(w->ctx, c, buffer.data(), n);
+            write_data(w, buffer.data(), n, partial, &partial_count);
+            if (count) {
+                w->done += n;
+                progress(w);
+            }
+        }
+        fclose(in);
+    }
+    if (got != e.size)
+        fail(w, e.path + " changed while it was being archived");
+    uint64_t packed = got;
+    if (partial_count > 0) {
+        memset(partial + partial_count, 0, 16 - partial_count);
+        packed += 16 - partial_count;
+        encrypt_block(w->ctx, partial);
+        write_raw(w, partial, 16);
+    }
+    *crc = ~c;
+    return uint32_t(packed);
+}
+
+uint16_t data_flags(const Writer *w) {
+    return uint16_t(flag_dictionary_1m | (w->encrypt ? flag_encrypted : 0));
+}
+
+void write_stored(Writer *w, const ArchiveEntry &e) {
+    uint64_t header_at = w->end;
+    std::vector<uint8_t> h = file_header(w, e, data_flags(w), 0, 0, method_stored);
+    write_raw(w, h.data(), h.size());
+    uint32_t crc = 0;
+    uint32_t packed = write_stored_data(w, e, &crc, true);
+    patch(w, header_at, file_header(w, e, data_flags(w), packed, crc, method_stored));
+}
+
+void piece_start(PieceState *ps) {
+    Writer *w = ps->w;
+    ps->started = true;
+    ps->header_at = w->end;
+    std::vector<uint8_t> h = file_header(w, *ps->entry, 0, 0, 0, method_stored);
+    write_raw(w, h.data(), h.size());
+    if (w->encrypt)
+        init_cipher(w->ctx, w->options->password);
+}
+
+void piece_write(void *user, const uint8_t *data, size_t n) {
+    auto *ps = static_cast<PieceState *>(user);
+    if (!ps->started)
+        piece_start(ps);
+    write_data(ps->w, data, n, ps->partial, &ps->partial_count);
+}
+
+void piece_end(void *user, uint64_t packed_size) {
+    auto *ps = static_cast<PieceState *>(user);
+    Writer *w = ps->w;
+    if (!ps->started)
+        piece_start(ps);
+    const ArchiveEntry &e = *ps->entry;
+    uint64_t data_at = ps->header_at + 32 + e.name.size();
+    if (packed_size > max_file_size) {
+        fail(w, e.path + ": packed data of 2 GiB or more");
+        return;
+    }
+    if (!w->options->solid && packed_size >= e.size) {
+        // Compression did not pay: the file goes in as it is. Nothing depends
+        // on the piece in a stream that is not solid.
+        w->end = data_at;
+        if (seek_to(w->out, data_at) != 0)
+            fail(w, std::string("cannot write the archive: ") + strerror(errno));
+        uint32_t crc = 0;
+        uint32_t packed = write_stored_data(w, e, &crc, false);
+        patch(w, ps->header_at, file_header(w, e, data_flags(w), packed, crc, method_stored));
+        w->stored++;
+        return;
+    }
+    uint16_t flags = uint16_t(data_flags(w) | (ps->solid ? flag_solid_entry : 0));
+    uint8_t method = uint8_t(method_stored + w->options->level);
+    patch(w, ps->header_at, file_header(w, e, flags, uint32_t(packed_size), ps->crc, method));
+}
+
+// Order-0 entropy of the file's first bytes against what random data of that
+// length shows: already compressed data is stored, not packed.
+bool looks_incompressible(Writer *w, const ArchiveEntry &e) {
+    FILE *in = open_input(w, e);
+    if (!in)
+        return false;
+    std::vector<uint8_t> sample(std::min<uint64_t>(e.size, entropy_sample));
+    size_t n = fread(sample.data(), 1, sample.size(), in);
+    fclose(in);
+    if (n == 0)
+        return false;
+    uint32_t count[256] = {};
+    for (size_t i = 0; i < n; i++)
+        count[sample[i]]++;
+    double bits = 0;
+    for (uint32_t c : count)
+        if (c)
+            bits -= double(c) * std::log2(double(c) / double(n));
+    double per_byte = bits / double(n);
+    // Random bytes fall short of 8 bits by about 184/n in a sample of n.
+    return per_byte > 7.85 - 184.0 / double(n);
+}
+
+void write_compressed(Writer *w, LzEncoder *enc, std::deque<PieceState> *states,
+                      const ArchiveEntry &e) {
+    states->push_back(PieceState{w, &e, 0, 0, false, 0, {}, 0});
+    PieceState *ps = &states->back();
+    ps->solid = lz_begin_file(enc, w->options->solid ? 1 : 0, w->encrypt ? 16 : 1,
+                              PieceSink{ps, piece_write, piece_end});
+    FILE *in = open_input(w, e);
+    if (!in)
+        return;
+    std::vector<uint8_t> buffer(read_chunk);
+    uint32_t c = 0xFFFFFFFF;
+    uint64_t got = 0;
+    size_t n;
+    while (!w->failed && (n = fread(buffer.data(), 1, buffer.size(), in)) > 0) {
+        if (got + n > e.size) {
+            got += n;
+            break;
+        }
+        got += n;
+        c = crc32_update(w->ctx, c, buffer.data(), n);
+        lz_feed(enc, buffer.data(), n);
+        w->done += n;
+        progress(w);
+    }
+    fclose(in);
+    if (got != e.size)
+        fail(w, e.path + " changed while it was being archived");
+    ps->crc = ~c;
+    lz_end_file(enc);
+}
+
+void write_directory(Writer *w, const ArchiveEntry &e) {
+    std::vector<uint8_t> h = file_header(w, e, flag_directory, 0, 0, method_stored);
+    write_raw(w, h.data(), h.size());
+}
+
+void write_main_header(Writer *w) {
+    static const uint8_t marker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+    write_raw(w, marker, sizeof marker);
+    uint8_t h[13] = {};
+    h[2] = 0x73;
+    put16(&h[3], w->options->solid ? main_flag_solid : 0);
+    put16(&h[5], sizeof h);
+    put16(&h[0], ~crc32_update(w->ctx, 0xFFFFFFFF, &h[2], sizeof h - 2) & 0xFFFF);
+    write_raw(w, h, sizeof h);
+}
+
+void write_end_block(Writer *w) {
+    uint8_t h[7] = {};
+    h[2] = 0x7B;
+    put16(&h[3], 0x4000);
+    put16(&h[5], sizeof h);
+    put16(&h[0], ~crc32_update(w->ctx, 0xFFFFFFFF, &h[2], sizeof h - 2) & 0xFFFF);
+    write_raw(w, h, sizeof h);
+}
+
+void copy_stub(Writer *w, const char *stub) {
+    FILE *in = fopen(stub, "rb");
+    if (!in) {
+        fail(w, std::string("cannot read ") + stub + ": " + strerror(errno));
+        return;
+    }
+    std::vector<uint8_t> buffer(read_chunk);
+    size_t n;
+    while (!w->failed && (n = fread(buffer.data(), 1, buffer.size(), in)) > 0)
+        write_raw(w, buffer.data(), n);
+    fclose(in);
+    if (w->end > max_stub_size)
+        fail(w, std::string(stub) + " is too large for a stub (" + std::to_string(w->end) +
+                    " bytes; the setup looks for its archive only within the first " +
+                    std::to_string(max_stub_size) + ")");
+}
+
+bool is_hidden_name(const std::string &name) {
+    return !name.empty() && name[0] == '.';
+}
+
+// Size, time and attributes of a path; false when it cannot be examined.
+bool examine(const std::string &path, ArchiveEntry *e) {
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_stat64(path.c_str(), &st) != 0)
+        return false;
+    DWORD a = GetFileAttributesA(path.c_str());
+    e->attributes = a == INVALID_FILE_ATTRIBUTES ? (e->is_directory ? 0x10 : 0x20) : (a & 0x37);
+#else
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return false;
+    std::string base = fs::path(path).filename().string();
+    e->attributes = e->is_directory ? 0x10 : 0x20;
+    if (!(st.st_mode & S_IWUSR))
+        e->attributes |= 0x01;
+    if (is_hidden_name(base))
+        e->attributes |= 0x02;
+#endif
+    e->size = e->is_directory ? 0 : uint64_t(st.st_size);
+    e->dos_time = dos_time_of(int64_t(st.st_mtime));
+    return true;
+}
+
+std::string archive_name(const fs::path &relative) {
+    std::string name;
+    for (const fs::path &part : relative) {
+        if (!name.empty())
+            name += '\\';
+        name += part.string();
+    }
+    return name;
+}
+
+int add_entry(const std::string &path, const std::string &name, bool directory,
+              std::vector<ArchiveEntry> *entries, std::string *error) {
+    ArchiveEntry e{path, name, directory, 0, 0, 0};
+    if (!examine(path, &e)) {
+        *error = "cannot read " + path + ": " + strerror(errno);
+        return 1;
+    }
+    if (name.size() > max_entry_name) {
+        *error = "name too long for the archive (" + std::to_string(name.size()) +
+                 " characters, at most " + std::to_string(max_entry_name) + "): " + name;
+        return 1;
+    }
+    if (!directory) {
+        if (e.size > max_file_size) {
+            *error = path + " is 2 GiB or larger, which the archive cannot hold";
+            return 1;
+        }
+        FILE *probe = fopen(path.c_str(), "rb");
+        if (!probe) {
+            *error = "cannot read " + path + ": " + strerror(errno);
+            return 1;
+        }
+        fclose(probe);
+    }
+    entries->push_back(e);
+    return 0;
+}
+
+} // namespace
+
+uint32_t dos_time_of(int64_t unix_time) {
+    time_t t = time_t(unix_time);
+    struct tm local;
+#ifdef _WIN32
+    if (localtime_s(&local, &t) != 0)
+        return 0x00210000; // 1980-01-01
+#else
+    if (!localtime_r(&t, &local))
+        return 0x00210000;
+#endif
+    int year = local.tm_year + 1900;
+    if (year < 1980)
+        return 0x00210000;
+    if (year > 2107)
+        return 0xFF9FBF7D; // 2107-12-31 23:59:58
+    return uint32_t(year - 1980) << 25 | uint32_t(local.tm_mon + 1) << 21 |
+           uint32_t(local.tm_mday) << 16 | uint32_t(local.tm_hour) << 11 |
+           uint32_t(local.tm_min) << 5 | uint32_t(local.tm_sec / 2);
+}
+
+int collect_entries(const std::vector<std::string> &inputs, std::vector<ArchiveEntry> *entries,
+                    std::string *error) {
+    for (const std::string &input : inputs) {
+        std::error_code ec;
+        fs::file_status status = fs::status(input, ec);
+        if (ec || !fs::exists(status)) {
+            *error = "cannot read " + input + ": " + (ec ? ec.message() : "no such file or folder");
+            return 1;
+        }
+        if (!fs::is_directory(status)) {
+            std::string name = fs::path(input).filename().string();
+            if (add_entry(input, name, false, entries, error) != 0)
+                return 1;
+            continue;
+        }
+        std::vector<std::pair<std::string, fs::path>> found;
+        fs::recursive_directory_iterator it(input, ec), end;
+        for (; !ec && it != end; it.increment(ec)) {
+            const fs::path &p = it->path();
+            found.emplace_back(archive_name(p.lexically_relative(input)), p);
+        }
+        if (ec) {
+            *error = "cannot read " + input + ": " + ec.message();
+            return 1;
+        }
+        std::sort(found.begin(), found.end());
+        for (const auto &f : found) {
+            bool directory = fs::is_directory(f.second, ec);
+            if (add_entry(f.second.string(), f.first, directory, entries, error) != 0)
+                return 1;
+        }
+    }
+    std::vector<std::string> names;
+    for (const ArchiveEntry &e : *entries)
+        names.push_back(e.name);
+    std::sort(names.begin(), names.end());
+    for (size_t i = 1; i < names.size(); i++)
+        if (names[i] == names[i - 1]) {
+            *error = "two inputs give the same name in the archive: " + names[i];
+            return 1;
+        }
+    return 0;
+}
+
+int write_archive(const char *output, const std::vector<ArchiveEntry> &entries,
+                  const ArchiveOptions &options, ArchiveSummary *summary, std::string *error) {
+    ArchiveSummary local{};
+    Writer w{};
+    w.options = &options;
+    w.encrypt = options.password && options.password[0];
+    if (w.encrypt && strlen(options.password) > 127) {
+        *error = "the password is longer than 127 characters";
+        return 1;
+    }
+    for (const ArchiveEntry &e : entries)
+        w.total += e.size;
+    std::string temp = std::string(output) + ".tmp" + std::to_string(getpid());
+    w.out = fopen(temp.c_str(), "w+b");
+    if (!w.out) {
+        *error = std::string("cannot write ") + output + ": " + strerror(errno);
+        return 1;
+    }
+    w.ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
+    LzEncoder *enc = lz_encoder_create(options.level);
+    if (!w.ctx || !enc)
+        fail(&w, "out of memory");
+    else
+        build_crc_table(w.ctx);
+    std::deque<PieceState> states;
+    if (options.stub && !w.failed)
+        copy_stub(&w, options.stub);
+    w.start = w.end;
+    if (!w.failed)
+        write_main_header(&w);
+    for (const ArchiveEntry &e : entries) {
+        if (w.failed)
+            break;
+        if (e.is_directory) {
+            lz_flush(enc);
+            write_directory(&w, e);
+            local.directories++;
+            continue;
+        }
+        local.files++;
+        local.input_bytes += e.size;
+        if (e.size == 0 || looks_incompressible(&w, e)) {
+            lz_flush(enc);
+            write_stored(&w, e);
+            w.stored++;
+        } else {
+            write_compressed(&w, enc, &states, e);
+        }
+    }
+    if (enc && !w.failed)
+        lz_flush(enc);
+    if (!w.failed)
+        write_end_block(&w);
+    lz_encoder_free(enc);
+    free(w.ctx);
+    if (fflush(w.out) != 0 || ferror(w.out))
+        fail(&w, std::string("cannot write the archive: ") + strerror(errno));
+    if (fclose(w.out) != 0)
+        fail(&w, std::string("cannot write the archive: ") + strerror(errno));
+    std::error_code ec;
+    if (!w.failed) {
+        fs::resize_file(temp, w.end, ec);
+        if (!ec)
+            fs::rename(temp, output, ec);
+        if (ec)
+            fail(&w, std::string("cannot write ") + output + ": " + ec.message());
+    }
+    if (w.failed) {
+        fs::remove(temp, ec);
+        *error = w.error;
+        return 1;
+    }
+    local.archive_bytes = w.end - w.start;
+    local.stored = w.stored;
+    if (summary)
+        *summary = local;
+    return 0;
+}
