@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the distributable installer: zqpack natively, ZQSETUP.EXE and the
+# demo product with the mingw-w64 cross compiler, then packs the product behind
+# the setup (solid, encrypted with the setup's built-in password).
+#
+#   scripts/build-installer.sh [OUTPUT]      default OUTPUT: build/installer/ZQSETUP.EXE
+#
+# Build folders: ZQ_NATIVE_BUILD (default build/native) and ZQ_MINGW_BUILD
+# (default build/mingw), the same as the presets, so that a run after
+# scripts/test.sh reuses its builds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+native=${ZQ_NATIVE_BUILD:-build/native}
+mingw=${ZQ_MINGW_BUILD:-build/mingw}
+output=${1:-build/installer/ZQSETUP.EXE}
+
+echo "== zqpack (native)"
+cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$native" --target zqpack -j2
+
+echo "== ZQSETUP.EXE and the demo product (mingw-w64)"
+cmake -S . -B "$mingw" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$mingw" --target ZQSETUP demo_product -j2
+
+echo "== packing"
+product=$mingw/demo/product
+stub=$(realpath "$mingw/resources/ZQSETUP.EXE")
+zqpack=$(realpath "$native/zqpack")
+mkdir -p "$(dirname "$output")"
+output=$(realpath "$output")
+# Names are stored as given, relative to the product folder; the programs and
+# the small files first, the maps last.
+(
+    cd "$product"
+    mapfile -t files < <(find . -type f ! -path './MAPS/*' -printf '%P\n' | LC_ALL=C sort)
+    mapfile -t maps < <(find MAPS -type f | LC_ALL=C sort)
+    "$zqpack" --stub "$stub" "$output" "${files[@]}" "${maps[@]}"
+)
+echo "installer: $output ($(stat -c %s "$output") bytes, product $(du -sb "$product" | cut -f1) bytes)"

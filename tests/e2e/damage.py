@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""Makes a damaged copy of an installer: one byte in the middle of one
+entry's packed data is inverted.
+
+  damage.py INSTALLER OUTPUT ENTRY
+
+Prints the archive's entry names in their order, one per line, the damaged
+one prefixed with "* ", so that the test knows which entries come before it
+(written) and after it (never reached).
+"""
+
+import struct
+import sys
+
+MARKER = b"Rar!\x1a\x07\x00"
+
+
+def find_archive(data):
+    """The first marker followed by a main header, as the setup finds it."""
+    pos = data.find(MARKER)
+    while pos >= 0:
+        if pos + 10 <= len(data) and data[pos + 9] == 0x73:
+            return pos
+        pos = data.find(MARKER, pos + 1)
+    sys.exit("no archive in the installer")
+
+
+def entries(data, start):
+    """(name, data offset, packed size) of every file header."""
+    pos = start + len(MARKER)
+    while pos + 7 <= len(data):
+        head_type = data[pos + 2]
+        flags, size = struct.unpack_from("<HH", data, pos + 3)
+        if size < 7:
+            break
+        add = 0
+        if head_type == 0x74:
+            pack_size = struct.unpack_from("<I", data, pos + 7)[0]
+            name_size = struct.unpack_from("<H", data, pos + 26)[0]
+            if flags & 0x100:
+                pack_size |= struct.unpack_from("<I", data, pos + 32)[0] << 32
+                name_at = pos + 40
+            else:
+                name_at = pos + 32
+            name = data[name_at:name_at + name_size].decode("cp1252")
+            yield name, pos + size, pack_size
+            add = pack_size
+        elif flags & 0x8000:
+            add = struct.unpack_from("<I", data, pos + 7)[0]
+        pos += size + add
+
+
+def main():
+    if len(sys.argv) != 4:
+        sys.exit("usage: damage.py INSTALLER OUTPUT ENTRY")
+    source, target, wanted = sys.argv[1:]
+    data = bytearray(open(source, "rb").read())
+    hit = False
+    for name, offset, pack_size in entries(data, find_archive(data)):
+        if name == wanted and pack_size > 0:
+            data[offset + pack_size // 2] ^= 0xFF
+            hit = True
+            print("* " + name)
+        else:
+            print(name)
+    if not hit:
+        sys.exit("no entry named " + wanted)
+    open(target, "wb").write(data)
+
+
+if __name__ == "__main__":
+    main()

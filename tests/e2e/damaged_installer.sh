@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# An installer with one byte of packed data inverted: "Cannot install file."
+# with the entry's name, no damaged file left, the dialog stays open.
+source "$(dirname "$0")/lib.sh"
+case_begin damaged_installer
+
+entry='MAPS\ASIA.MAP'
+python3 "$(dirname "$0")/damage.py" "$E2E_INSTALLER" "$CASE_DIR/damaged.exe" "$entry" \
+    >"$CASE_DIR/entries.txt"
+folder=$(unix_path "$DEFAULT_TARGET")
+
+start_setup "$CASE_DIR/damaged.exe"
+check "the dialog appears" read_dialog dialog
+click 1
+check "a message captioned with the entry's name appears" read_message "$entry" cannot-install
+screenshot message-cannot-install-file
+check "it says Cannot install file." equals "$(message_text)" "Cannot install file."
+press_message_button 1
+check "the dialog stays open" read_dialog dialog-after 10
+check "the setup still runs" setup_running
+check "the progress line shows the entry" equals "$(dlg 107 visible) $(dlg 107 text)" "1 $entry"
+check "the damaged file is not left" no_file "$folder/${entry//\\//}"
+
+entries_before_are_written() {
+    local name bad=0 before=1
+    while IFS= read -r name; do
+        if [ "${name:0:2}" = "* " ]; then
+            before=0
+            continue
+        fi
+        local path=$folder/${name//\\//}
+        if [ $before = 1 ] && ! cmp -s "$E2E_DEMO/${name//\\//}" "$path"; then
+            log "    $name (before the damage) not written"
+            bad=1
+        elif [ $before = 0 ] && [ -e "$path" ]; then
+            log "    $name (after the damage) written"
+            bad=1
+        fi
+    done <"$CASE_DIR/entries.txt"
+    return $bad
+}
+check "entries before it written, entries after it not" entries_before_are_written
+check "no Uninstall entry" equals "$(reg_value "$UNINSTALL_KEY" DisplayName)" ""
+click 2
+check "Exit leaves the setup" setup_ends 30

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# A first installation with everything the dialog proposes: English texts,
+# all languages, both shortcuts, the folder under Program Files.
+source "$(dirname "$0")/lib.sh"
+case_begin fresh_install
+
+start_setup
+check "the dialog appears" read_dialog dialog-en
+screenshot dialog-en
+shot=$ARTIFACTS/dialog-en.png
+check "texts are English" dialog_texts_are en
+check "target folder proposed under Program Files" equals "$(dlg 103 text)" "$DEFAULT_TARGET"
+check "all language and shortcut boxes checked" equals "$(check_marks)" 11111
+check "progress line hidden" equals "$(dlg 107 visible)" 0
+
+top=$(grep '^TOP ' "$DLG" | head -n1)
+rect=$(sed -n 's/.* rect=\([^ ]*\).*/\1/p' <<<"$top")
+IFS=, read -r l t r b <<<"$rect"
+check "dialog centred on the screen" \
+    equals "$l,$t" "$(((1024 - (r - l)) >> 1)),$(((768 - (b - t)) >> 1))"
+style=$(sed -n 's/.* style=0x\([^ ]*\).*/\1/p' <<<"$top")
+exstyle=$(sed -n 's/.* exstyle=0x\([^ ]*\).*/\1/p' <<<"$top")
+check "no system menu (no close box)" equals $((0x$style & 0x00080000)) 0
+check "topmost" equals $((0x$exstyle & 0x8)) 8
+# 24 points at 96 dpi: capitals and descenders span well over 20 pixels,
+# while the dialog's own 8-point font would give about 11.
+check "title line drawn in the large font" at_least "$(ink_height "$shot" "$(dlg 101 rect)")" 20
+check "picture shown" at_least "$(ink_height "$shot" "$(grep '^CHILD id=-1 ' "$DLG" |
+    sed -n 's/.* rect=\([^ ]*\).*/\1/p')")" 100
+
+click 1
+check "success message appears" read_message "$SUCCESS_CAPTION" success
+screenshot success
+check "success message text (English)" equals "$(message_text)" "$SUCCESS_TEXT"
+press_message_button 1
+check "the setup ends after the message" setup_ends 30
+
+folder=$(unix_path "$DEFAULT_TARGET")
+check "every file installed with its bytes" installed_files_are "$folder" DE US '??'
+check_recorded_installation "$DEFAULT_TARGET"
+# Three languages chosen and none stored before: the INI gets no language.
+check "no INI language written for three languages" equals \
+    "$(ini_value "$folder/ZQNG.INI" "ZQ Navigrove" Language 2>/dev/null)" ""

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The installer as a Windows program: x86-64, GUI subsystem, only system
+# DLLs; dialog template 100 control by control; the picture, the icon, the
+# manifest and the version; the same build facts for the demo programs.
+source "$(dirname "$0")/lib.sh"
+case_begin resources
+
+# Libraries every Windows installation has; nothing of a compiler's runtime.
+system_dlls_only() {
+    local dll bad=0
+    x86_64-w64-mingw32-objdump -p "$1" >"$CASE_DIR/objdump.txt" || return 1
+    grep -q 'Magic.*PE32+' "$CASE_DIR/objdump.txt" || bad=1
+    grep -q 'Subsystem.*Windows GUI' "$CASE_DIR/objdump.txt" || bad=1
+    while read -r dll; do
+        case ${dll^^} in
+        ADVAPI32.DLL | GDI32.DLL | KERNEL32.DLL | MSVCRT.DLL | OLE32.DLL | SHELL32.DLL | \
+            USER32.DLL | COMDLG32.DLL) ;;
+        *)
+            log "    imports $dll"
+            bad=1
+            ;;
+        esac
+    done < <(sed -n 's/.*DLL Name: //p' "$CASE_DIR/objdump.txt")
+    return $bad
+}
+check "ZQSETUP.EXE: PE32+ GUI program importing system DLLs only" system_dlls_only "$E2E_INSTALLER"
+check "ZQNG.EXE: PE32+ GUI program importing system DLLs only" system_dlls_only "$E2E_DEMO/ZQNG.EXE"
+check "UnInst.exe: PE32+ GUI program importing system DLLs only" \
+    system_dlls_only "$E2E_DEMO/UnInst.exe"
+
+cp "$E2E_INSTALLER" "$(drive_c)/ZQSETUP.EXE"
+wine_run "$CASE_DIR/resources.raw" "$E2E_PROBE" resources 'C:\ZQSETUP.EXE'
+tr -d '\r' <"$CASE_DIR/resources.raw" >"$CASE_DIR/resources.txt"
+
+# Styles: WS_POPUP|WS_VISIBLE|WS_CAPTION|DS_MODALFRAME|DS_SETFONT|DS_3DLOOK and
+# WS_EX_TOPMOST; the children are WS_CHILD (+ WS_VISIBLE but for 107), with
+# WS_TABSTOP where the table says so.
+cat >"$CASE_DIR/template.expected" <<'LINES'
+DIALOG 100 lang=1031 style=0x90c000c4 exstyle=0x00000008 size=0,0,330,237 caption="" font=8,"MS Sans Serif" items=14
+ITEM id=1 class="BUTTON" style=0x50010000 exstyle=0x00000000 at=62,216,100,18 text="OK"
+ITEM id=2 class="BUTTON" style=0x50010000 exstyle=0x00000000 at=178,216,100,18 text=""
+ITEM id=101 class="STATIC" style=0x50000201 exstyle=0x00000000 at=3,10,324,35 text=""
+ITEM id=-1 class="STATIC" style=0x5000000e exstyle=0x00000000 at=39,55,137,95 text="#1"
+ITEM id=102 class="STATIC" style=0x50000002 exstyle=0x00000000 at=13,162,73,10 text=""
+ITEM id=103 class="EDIT" style=0x50810080 exstyle=0x00000000 at=94,161,204,12 text=""
+ITEM id=7 class="BUTTON" style=0x50010000 exstyle=0x00000000 at=300,161,13,13 text="..."
+ITEM id=104 class="BUTTON" style=0x50000007 exstyle=0x00000000 at=197,74,100,74 text=""
+ITEM id=201 class="BUTTON" style=0x50010003 exstyle=0x00000000 at=209,94,80,10 text="Deutsch"
+ITEM id=202 class="BUTTON" style=0x50010003 exstyle=0x00000000 at=209,112,80,10 text="English"
+ITEM id=203 class="BUTTON" style=0x50010003 exstyle=0x00000000 at=209,130,85,10 text=""
+ITEM id=105 class="BUTTON" style=0x50010003 exstyle=0x00000000 at=94,180,149,10 text=""
+ITEM id=106 class="BUTTON" style=0x50010003 exstyle=0x00000000 at=94,198,149,10 text=""
+ITEM id=107 class="STATIC" style=0x40000000 exstyle=0x00000000 at=64,186,243,10 text=""
+LINES
+template_matches() {
+    grep -E '^(DIALOG|ITEM) ' "$CASE_DIR/resources.txt" | diff -u "$CASE_DIR/template.expected" -
+}
+check "dialog template 100: German, extended, every control in tab order" template_matches
+check "bitmap 1: 205 x 154, 16 colours" grep -qx 'BITMAP 1 size=205x154 bits=4' \
+    "$CASE_DIR/resources.txt"
+check "icon 1: 32 x 32, 16 colours" grep -qx 'ICON 1 size=32x32 colours=16 bits=4' \
+    "$CASE_DIR/resources.txt"
+check "manifest asks for administrator rights" \
+    grep -q '^MANIFEST .*requestedExecutionLevel level="requireAdministrator"' \
+    "$CASE_DIR/resources.txt"
+check "manifest declares DPI awareness" grep -q '^MANIFEST .*<dpiAware[^>]*>true</dpiAware>' \
+    "$CASE_DIR/resources.txt"
+check "version 3.20" grep -qx 'VERSION 3.20.0.0' "$CASE_DIR/resources.txt"
