@@ -132,6 +132,19 @@ TEST_F(InstallTest, GermanChoiceFiltersFilesButSuccessStaysEnglish) {
     EXPECT_EQ(host_message_boxes()[0].text, "ZQ Navigrove has been successfully installed.");
 }
 
+TEST_F(InstallTest, WithoutTheMainProgramOnlyTheDesktopIconIsMade) {
+    make_file("C:\\SETUP.EXE",
+              installer_bytes(false) +
+                  rar_archive({rar_stored_entry("README.TXT", "no program here")}));
+    host_dialog_set_text(IDC_TARGET, "D:\\Viewer");
+    EXPECT_EQ(press_ok(), install_done);
+    EXPECT_TRUE(exists("D:\\Viewer\\README.TXT"));
+    EXPECT_FALSE(exists(common_link));
+    HostShellLink link;
+    ASSERT_TRUE(host_read_shell_link(desktop_link, &link));
+    EXPECT_EQ(link.target, "D:\\Viewer\\ZQNG.EXE");
+}
+
 TEST_F(InstallTest, WithoutMachineRightsTheUninstallEntryIsSilentlyMissing) {
     host_registry_deny_machine_writes(true);
     host_dialog_set_text(IDC_TARGET, "D:\\Viewer");
