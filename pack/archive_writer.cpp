@@ -358,19 +358,29 @@ void copy_stub(Writer *w, const char *stub) {
         fail(w, std::string("cannot read ") + stub + ": " + strerror(errno));
         return;
     }
-    std::vector<uint8_t> buffer(read_chunk);
-    size_t n;
-    while (!w->failed && (n = fread(buffer.data(), 1, buffer.size(), in)) > 0)
-        write_raw(w, buffer.data(), n);
+    std::vector<uint8_t> bytes(max_stub_size + 1);
+    size_t n = fread(bytes.data(), 1, bytes.size(), in);
     fclose(in);
-    if (w->end > max_stub_size)
-        fail(w, std::string(stub) + " is too large for a stub (" + std::to_string(w->end) +
-                    " bytes; the setup looks for its archive only within the first " +
-                    std::to_string(max_stub_size) + ")");
-}
-
-bool is_hidden_name(const std::string &name) {
-    return !name.empty() && name[0] == '.';
+    bytes.resize(n);
+    if (n > max_stub_size) {
+        fail(w, std::string(stub) + " is too large for a stub: the setup looks for its archive" +
+                    " only within its first " + std::to_string(max_stub_size) + " bytes");
+        return;
+    }
+    // The setup reads its first 7 bytes as a marker and scans only behind
+    // them, and takes the first marker it meets.
+    if (n > 0 && n < 7) {
+        fail(w, std::string(stub) + " is too short for a stub (at least 7 bytes)");
+        return;
+    }
+    static const uint8_t marker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+    for (size_t i = 0; i + 10 <= n; i++)
+        if (memcmp(&bytes[i], marker, 7) == 0 && bytes[i + 9] == 0x73) {
+            fail(w, std::string(stub) + " already holds an archive at offset " + std::to_string(i) +
+                        "; the setup would find that one");
+            return;
+        }
+    write_raw(w, bytes.data(), n);
 }
 
 // Size, time and attributes of a path; false when it cannot be examined.
@@ -389,8 +399,8 @@ bool examine(const std::string &path, ArchiveEntry *e) {
     e->attributes = e->is_directory ? 0x10 : 0x20;
     if (!(st.st_mode & S_IWUSR))
         e->attributes |= 0x01;
-    if (is_hidden_name(base))
-        e->attributes |= 0x02;
+    if (!base.empty() && base[0] == '.')
+        e->attributes |= 0x02; // the convention for hidden files here
 #endif
     e->size = e->is_directory ? 0 : uint64_t(st.st_size);
     e->dos_time = dos_time_of(int64_t(st.st_mtime));

@@ -1,0 +1,334 @@
+// Archives written by the packer, read back by the extraction driver (test
+// mode: every entry decoded and its checksum compared), and zqpack's command
+// line.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/extract.h"
+#include "archive/extraction_context.h"
+#include "pack/archive_writer.h"
+#include "pack/lz_encode.h"
+#include "tests/support/test_paths.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string random_bytes(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char &c : s)
+        c = char(rng());
+    return s;
+}
+
+std::string text_like(size_t n, uint32_t seed) {
+    static const char *words[] = {"Navigrove ", "setup ", "the ", "file ", "window\r\n",
+                                  "language ",  "of ",    "ZQ ",  "data ", "install "};
+    std::mt19937 rng(seed);
+    std::string s;
+    while (s.size() < n)
+        s += words[rng() % 10];
+    s.resize(n);
+    return s;
+}
+
+struct EntrySeen {
+    std::string name;
+    FileHeader header;
+    int32_t result;
+};
+
+struct RunLog {
+    std::vector<EntrySeen> entries;
+    MainHeader main_header;
+};
+
+void record_entry(const ExtractionContext *ctx, int32_t result, void *user) {
+    auto *log = static_cast<RunLog *>(user);
+    log->main_header = ctx->main_header;
+    log->entries.push_back(EntrySeen{ctx->file_name, ctx->file_header, result});
+}
+
+// Decodes every entry and compares its checksum; password nullptr: the
+// setup's built-in one.
+int32_t test_archive(const std::string &path, const char *password, RunLog *log) {
+    ExtractOptions options = {};
+    options.password = password;
+    options.test_only = 1;
+    options.on_entry = record_entry;
+    options.user = log;
+    char target[path_buffer_size] = "";
+    return extract_archive_ex(nullptr, path.c_str(), target, &options);
+}
+
+// A product-like tree: folders, hundreds of small files, an empty file,
+// already compressed data, text, code-like data beyond the window.
+std::string make_tree(const std::string &root) {
+    std::string top = root + "/product";
+    fs::create_directories(top + "/SUB/DEEP");
+    fs::create_directories(top + "/EMPTYDIR");
+    std::mt19937 rng(5);
+    for (int i = 0; i < 240; i++) {
+        std::string name = top + (i % 3 == 0 ? "/SUB/" : "/") + "f" + std::to_string(i) + ".txt";
+        write_file(name, text_like(1 + rng() % 2500, rng()));
+    }
+    write_file(top + "/EMPTY.DAT", "");
+    write_file(top + "/SUB/DEEP/RANDOM.PNG", random_bytes(150000, 9));
+    std::string code;
+    for (int i = 0; i < 1300; i++)
+        code += random_bytes(700, uint32_t(i % 97)) + text_like(300, uint32_t(i));
+    write_file(top + "/ZQNG.EXE", code);
+    write_file(top + "/ZQNG_DE.HLP", text_like(200000, 3));
+    write_file(top + "/NAVGZIP.SET", "[settings]\r\n");
+    return top;
+}
+
+ArchiveOptions options_of(int level, bool solid, const char *password) {
+    return ArchiveOptions{level, solid, password, nullptr, nullptr, nullptr};
+}
+
+TEST(PackArchive, TreesRoundTripThroughTheDriver) {
+    std::string dir = make_temp_dir("pack-archive");
+    std::string top = make_tree(dir);
+    std::vector<ArchiveEntry> entries;
+    std::string error;
+    ASSERT_EQ(collect_entries({top}, &entries, &error), 0) << error;
+    struct Case {
+        int level;
+        bool solid;
+        const char *password;
+    };
+    const Case cases[] = {
+        {pack_level_fast, true, nullptr},    {pack_level_default, true, nullptr},
+        {pack_level_best, true, nullptr},    {pack_level_default, true, "q4!Wm9#z"},
+        {pack_level_fast, false, "secret"},  {pack_level_default, false, nullptr},
+        {pack_level_best, true, "q4!Wm9#z"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "level " << c.level << " solid " << c.solid
+                                        << " password " << (c.password ? c.password : "-"));
+        std::string archive = dir + "/out.rar";
+        ArchiveSummary summary{};
+        ASSERT_EQ(write_archive(archive.c_str(), entries, options_of(c.level, c.solid, c.password),
+                                &summary, &error),
+                  0)
+            << error;
+        EXPECT_EQ(summary.directories, 3u);
+        EXPECT_EQ(summary.files + summary.directories, entries.size());
+        RunLog log;
+        ASSERT_EQ(test_archive(archive, c.password ? c.password : "", &log), 0);
+        ASSERT_EQ(log.entries.size(), entries.size());
+        EXPECT_EQ(log.main_header.head_flags, c.solid ? 0x0008 : 0);
+        bool first_compressed = true;
+        for (const EntrySeen &e : log.entries) {
+            SCOPED_TRACE(e.name);
+            EXPECT_EQ(e.result, 0);
+            if (e.header.attributes & 0x10) {
+                EXPECT_EQ(e.header.head_flags & 0x00E0, 0x00E0);
+                EXPECT_EQ(e.header.pack_size, 0u);
+                continue;
+            }
+            EXPECT_EQ(e.header.host_os, 2);
+            EXPECT_EQ(e.header.unp_ver, 20);
+            EXPECT_EQ((e.header.head_flags & 0x0004) != 0, c.password != nullptr);
+            bool stored = e.header.method == 0x30;
+            if (e.name == "SUB\\DEEP\\RANDOM.PNG" || e.name == "EMPTY.DAT") {
+                EXPECT_TRUE(stored);
+            }
+            if (e.name == "ZQNG.EXE" || e.name == "ZQNG_DE.HLP") {
+                EXPECT_EQ(e.header.method, 0x30 + c.level);
+            }
+            if (!stored) {
+                // The first compressed entry starts the stream, the others
+                // continue it when the archive is solid.
+                EXPECT_EQ((e.header.head_flags & 0x0010) != 0, c.solid && !first_compressed);
+                first_compressed = false;
+            }
+            if (c.password) {
+                EXPECT_EQ(e.header.pack_size % 16, 0u);
+            }
+        }
+    }
+    remove_tree(dir);
+}
+
+TEST(PackArchive, HeadersOfFoldersNamesTimesAndAttributes) {
+    std::string dir = make_temp_dir("pack-headers");
+    fs::create_directories(dir + "/in/A/B");
+    write_file(dir + "/in/A/B/C.TXT", "hello hello hello hello");
+    write_file(dir + "/in/.hidden", "x");
+    write_file(dir + "/in/ro.txt", "read only");
+    fs::permissions(dir + "/in/ro.txt", fs::perms::owner_write, fs::perm_options::remove);
+    std::vector<ArchiveEntry> entries;
+    std::string error;
+    ASSERT_EQ(collect_entries({dir + "/in/ro.txt", dir + "/in/ro.txt"}, &entries, &error), 1);
+    EXPECT_NE(error.find("same name"), std::string::npos) << error;
+    entries.clear();
+    ASSERT_EQ(collect_entries({dir + "/in"}, &entries, &error), 0) << error;
+    std::vector<std::string> names;
+    for (const ArchiveEntry &e : entries)
+        names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{".hidden", "A", "A\\B", "A\\B\\C.TXT", "ro.txt"}));
+    EXPECT_EQ(entries[0].attributes, 0x22u);
+    EXPECT_EQ(entries[1].attributes, 0x10u);
+    EXPECT_EQ(entries[3].attributes, 0x20u);
+    EXPECT_EQ(entries[4].attributes, 0x21u);
+
+    std::string archive = dir + "/out.rar";
+    ASSERT_EQ(
+        write_archive(archive.c_str(), entries, options_of(3, true, nullptr), nullptr, &error), 0);
+    std::string bytes = read_file(archive);
+    // Folder entry "A": flags 0x80E0, attributes 0x10, no data.
+    size_t at = bytes.find(std::string("\x10\x00\x00\x00"
+                                       "A",
+                                       5));
+    ASSERT_NE(at, std::string::npos);
+    size_t header = at - 28;
+    EXPECT_EQ(uint8_t(bytes[header + 2]), 0x74);
+    EXPECT_EQ(uint8_t(bytes[header + 3]), 0xE0);
+    EXPECT_EQ(uint8_t(bytes[header + 4]), 0x80);
+    EXPECT_EQ(bytes.substr(header + 7, 8), std::string(8, '\0'));
+    // The archive ends with the 7-byte end block.
+    EXPECT_EQ(bytes.substr(bytes.size() - 5), std::string("\x7B\x00\x40\x07\x00", 5));
+    fs::permissions(dir + "/in/ro.txt", fs::perms::owner_write, fs::perm_options::add);
+    remove_tree(dir);
+}
+
+TEST(PackArchive, DosTime) {
+    const char *old = getenv("TZ");
+    std::string saved = old ? old : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    struct Case {
+        int64_t unix_time;
+        uint32_t dos;
+    };
+    const Case cases[] = {
+        {1676758571, (43u << 25) | (2u << 21) | (18u << 16) | (22u << 11) | (16u << 5) | 5u},
+        {315532800, 0x00210000},    // 1980-01-01 00:00:00
+        {0, 0x00210000},            // before 1980: the earliest DOS time
+        {4354819200LL, 0xFF9FBF7D}, // 2108: the latest one
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(dos_time_of(c.unix_time), c.dos) << c.unix_time;
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+TEST(PackArchive, FailuresLeaveNothingBehind) {
+    std::string dir = make_temp_dir("pack-fail");
+    std::vector<ArchiveEntry> entries;
+    std::string error;
+    EXPECT_NE(collect_entries({dir + "/missing"}, &entries, &error), 0);
+    EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
+
+    // A name of more than 259 characters cannot be read back whole.
+    std::string a(150, 'a'), b(150, 'b');
+    fs::create_directories(dir + "/long/" + a);
+    write_file(dir + "/long/" + a + "/" + b, "x");
+    entries.clear();
+    EXPECT_NE(collect_entries({dir + "/long"}, &entries, &error), 0);
+    EXPECT_NE(error.find("name too long"), std::string::npos) << error;
+
+    // 2 GiB: a sparse file costs nothing.
+    write_file(dir + "/huge.bin", "");
+    fs::resize_file(dir + "/huge.bin", uint64_t(1) << 31);
+    entries.clear();
+    EXPECT_NE(collect_entries({dir + "/huge.bin"}, &entries, &error), 0);
+    EXPECT_NE(error.find("2 GiB"), std::string::npos) << error;
+    fs::remove(dir + "/huge.bin");
+
+    write_file(dir + "/f.txt", "some data");
+    entries.clear();
+    ASSERT_EQ(collect_entries({dir + "/f.txt"}, &entries, &error), 0);
+    EXPECT_NE(write_archive((dir + "/no/such/folder/out.rar").c_str(), entries,
+                            options_of(3, true, nullptr), nullptr, &error),
+              0);
+    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+
+    // Stubs the setup could not find its archive behind.
+    write_file(dir + "/big.exe", std::string(max_stub_size + 1, 'M'));
+    write_file(dir + "/tiny.exe", "MZ");
+    write_file(dir + "/marked.exe", std::string("MZ Rar!\x1A\x07\x00\x00\x00\x73 ", 14));
+    for (const char *stub : {"/big.exe", "/tiny.exe", "/marked.exe"}) {
+        ArchiveOptions o = options_of(3, true, "pw");
+        std::string stub_path = dir + stub;
+        o.stub = stub_path.c_str();
+        std::string out = dir + "/setup.exe";
+        EXPECT_NE(write_archive(out.c_str(), entries, o, nullptr, &error), 0) << stub;
+        EXPECT_FALSE(fs::exists(out));
+    }
+    // Nothing but the inputs is left: no temporary files.
+    int count = 0;
+    for (const auto &e : fs::directory_iterator(dir)) {
+        (void)e;
+        count++;
+    }
+    EXPECT_EQ(count, 5);
+    remove_tree(dir);
+}
+
+std::string shell_quoted(const std::string &s) {
+    return "'" + s + "'";
+}
+
+int run(const std::string &command) {
+    int raw = std::system((command + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+TEST(Zqpack, CommandLineAndInstaller) {
+    std::string dir = make_temp_dir("zqpack");
+    std::string zqpack = shell_quoted(ZQ_BINARY_DIR "/zqpack");
+    std::string zqrar = shell_quoted(ZQ_BINARY_DIR "/zqrar");
+    fs::create_directories(dir + "/in/SUB");
+    write_file(dir + "/in/ZQNG.EXE", text_like(100000, 1));
+    write_file(dir + "/in/SUB/ZQNG_DE.HLP", text_like(5000, 2));
+    std::string stub = "MZ" + random_bytes(90000, 4);
+    write_file(dir + "/stub.exe", stub);
+    struct Case {
+        std::string args;
+        int status;
+    };
+    const Case cases[] = {
+        {"--help", 0},
+        {"--version", 0},
+        {"", 2},
+        {"--frobnicate out.rar in", 2},
+        {shell_quoted(dir + "/a.rar") + " " + shell_quoted(dir + "/missing"), 1},
+        {shell_quoted(dir + "/none/a.rar") + " " + shell_quoted(dir + "/in"), 1},
+        {"--no-solid --fast " + shell_quoted(dir + "/b.rar") + " " + shell_quoted(dir + "/in"), 0},
+        {"--best --stub " + shell_quoted(dir + "/stub.exe") + " " +
+             shell_quoted(dir + "/setup.exe") + " " + shell_quoted(dir + "/in"),
+         0},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(run(zqpack + " " + c.args), c.status) << c.args;
+    EXPECT_FALSE(fs::exists(dir + "/a.rar"));
+    EXPECT_EQ(run(zqrar + " t " + shell_quoted(dir + "/b.rar")), 0);
+    // The installer: the stub unchanged, the archive behind it, encrypted with
+    // the setup's password.
+    std::string setup = read_file(dir + "/setup.exe");
+    EXPECT_EQ(setup.substr(0, stub.size()), stub);
+    EXPECT_EQ(setup.substr(stub.size(), 4), "Rar!");
+    EXPECT_EQ(run(zqrar + " l " + shell_quoted(dir + "/setup.exe")), 0);
+    EXPECT_EQ(run(zqrar + " t --installer " + shell_quoted(dir + "/setup.exe")), 0);
+    EXPECT_NE(run(zqrar + " t -p wrong " + shell_quoted(dir + "/setup.exe")), 0);
+    RunLog log;
+    EXPECT_EQ(test_archive(dir + "/setup.exe", nullptr, &log), 0);
+    EXPECT_EQ(log.entries.size(), 3u); // SUB, SUB\ZQNG_DE.HLP, ZQNG.EXE
+    remove_tree(dir);
+}
+
+} // namespace
