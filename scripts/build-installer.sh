@@ -20,7 +20,7 @@ cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$native" --target zqpack -j2
 
 echo "== ZQSETUP.EXE and the demo product (mingw-w64)"
-cmake -S . -B "$mingw" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+cmake -S . -B "$mingw" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$mingw" --target ZQSETUP demo_product -j2
 
@@ -30,12 +30,6 @@ stub=$(realpath "$mingw/resources/ZQSETUP.EXE")
 zqpack=$(realpath "$native/zqpack")
 mkdir -p "$(dirname "$output")"
 output=$(realpath "$output")
-# Names are stored as given, relative to the product folder; the programs and
-# the small files first, the maps last.
-(
-    cd "$product"
-    mapfile -t files < <(find . -type f ! -path './MAPS/*' -printf '%P\n' | LC_ALL=C sort)
-    mapfile -t maps < <(find MAPS -type f | LC_ALL=C sort)
-    "$zqpack" --stub "$stub" "$output" "${files[@]}" "${maps[@]}"
-)
+# The product folder as the one input: its files are named relative to it.
+"$zqpack" --stub "$stub" "$output" "$product"
 echo "installer: $output ($(stat -c %s "$output") bytes, product $(du -sb "$product" | cut -f1) bytes)"
