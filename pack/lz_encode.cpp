@@ -349,6 +349,7 @@ int finish_piece(LzEncoder *e, Piece &p, const Tables *next, const TablePlan *pl
             commit_tables(e, *next, *plan);
             e->stats.trailing_tables++;
         } else {
+            e->stats.trailing_refused++;
             p.bytes.resize(saved_size);
             p.acc = saved_acc;
             p.bit_count = saved_bits;

@@ -28,8 +28,9 @@ struct PackStats {
     uint64_t table_blocks;
     uint64_t inline_tables;
     uint64_t trailing_tables;
-    uint64_t keep_blocks;   // table blocks sent as deltas to the previous one
-    uint64_t harmless_pads; // padding arranged to decode to a harmless symbol
+    uint64_t trailing_refused; // the look-ahead would not run: tables went to the next piece
+    uint64_t keep_blocks;      // table blocks sent as deltas to the previous one
+    uint64_t harmless_pads;    // padding arranged to decode to a harmless symbol
     uint64_t input_bytes;
     uint64_t output_bytes;
 };

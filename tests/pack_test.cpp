@@ -13,6 +13,7 @@
 #include "archive/crc.h"
 #include "pack/huffman_build.h"
 #include "pack/lz_encode.h"
+#include "unpack/huffman.h"
 #include "unpack/lz_decode.h"
 #include "unpack/unpack_io.h"
 
@@ -243,6 +244,146 @@ TEST(PackRoundTrip, ManySmallFiles) {
                                                 << " password " << (password != nullptr));
                 expect_round_trip(files, level, solid, password);
             }
+}
+
+// Pieces whose packed size falls around the decoder's refill points (8192,
+// 8192 + 8160) end where its input_top arithmetic is least forgiving: the
+// look-ahead must see exactly what the packer assumed, or the next file
+// starts with the wrong tables. Nearly incompressible files put the piece
+// ends there; a text file after each one forces new tables.
+TEST(PackRoundTrip, PieceEndsAroundRefillPoints) {
+    std::vector<std::string> files;
+    uint32_t seed = 100;
+    for (size_t base : {size_t(8192), size_t(8192 + 8160)})
+        for (size_t n = base - 60; n < base + 20; n += 3) {
+            files.push_back(random_bytes(n, seed++));
+            files.push_back(text_like(200 + seed % 50, seed));
+        }
+    for (const char *password : {static_cast<const char *>(nullptr), "pw"}) {
+        PackStats stats{};
+        expect_round_trip(files, pack_level_default, true, password, &stats);
+        EXPECT_GT(stats.trailing_tables, 0u);
+        printf("%s: %llu trailing, %llu refused, %llu harmless paddings\n",
+               password ? "encrypted" : "plain", (unsigned long long)stats.trailing_tables,
+               (unsigned long long)stats.trailing_refused, (unsigned long long)stats.harmless_pads);
+    }
+}
+
+TEST(PackRoundTrip, EmptyBufferAndForcedTinyPieces) {
+    std::vector<uint8_t> out;
+    ASSERT_EQ(compress_buffer(nullptr, 0, pack_level_default, 1, &out, nullptr), 0);
+    Decoder d = new_decoder();
+    bool ok = false;
+    std::string packed(out.begin(), out.end());
+    EXPECT_EQ(unpack_piece(d, packed, 0, 0, nullptr, &ok), "");
+    EXPECT_TRUE(ok);
+    free_decoder(d);
+    // One byte after another, each its own solid piece.
+    std::vector<std::string> bytes;
+    for (int i = 0; i < 40; i++)
+        bytes.push_back(std::string(1, char('a' + i % 3)));
+    expect_round_trip(bytes, pack_level_best, true, nullptr);
+    expect_round_trip(bytes, pack_level_fast, true, "pw");
+}
+
+// Typical data must exercise every path of the decoder: each symbol kind,
+// the length adjustments, new tables within a piece, the keep bit, trailing
+// tables and harmless padding.
+TEST(PackStreams, EveryKindOccursOnTypicalData) {
+    std::string far = random_bytes(300000, 21);
+    std::string data = executable_like(600000, 22) + far + text_like(200000, 23) +
+                       executable_like(300000, 24) + far.substr(1000, 50000) +
+                       text_like(100000, 25);
+    for (int level : all_levels) {
+        SCOPED_TRACE(level);
+        PackStats s{};
+        expect_round_trip({data}, level, false, nullptr, &s);
+        EXPECT_GT(s.literals, 0u);
+        EXPECT_GT(s.long_matches, 0u);
+        EXPECT_GT(s.short_matches, 0u);
+        EXPECT_GT(s.repeat_last, 0u);
+        for (int k = 0; k < 4; k++)
+            EXPECT_GT(s.repeat_old[k], 0u) << "symbol " << 257 + k;
+        for (int k = 0; k < 3; k++)
+            EXPECT_GT(s.adjusted[k], 0u) << "adjustment " << k;
+        EXPECT_GT(s.inline_tables, 0u);
+        EXPECT_GT(s.keep_blocks, 0u);
+        EXPECT_LT(s.output_bytes, data.size() * 3 / 4);
+    }
+    std::vector<std::string> files;
+    for (int i = 0; i < 200; i++)
+        files.push_back(i % 4 == 3 ? executable_like(6000, uint32_t(i))
+                                   : text_like(3000, uint32_t(i)));
+    PackStats s{};
+    expect_round_trip(files, pack_level_default, true, "q4!Wm9#z", &s);
+    EXPECT_GT(s.trailing_tables, 0u);
+    EXPECT_GT(s.harmless_pads, 0u);
+    printf("solid encrypted, 200 files: %llu table blocks, %llu inline, %llu trailing, %llu with "
+           "keep bit, %llu harmless paddings\n",
+           (unsigned long long)s.table_blocks, (unsigned long long)s.inline_tables,
+           (unsigned long long)s.trailing_tables, (unsigned long long)s.keep_blocks,
+           (unsigned long long)s.harmless_pads);
+}
+
+// ---- Huffman codes ----------------------------------------------------------
+
+// Decodes code after code with the decoder's own tables.
+TEST(HuffmanBuild, LimitedCanonicalCodesDecode) {
+    struct Case {
+        const char *name;
+        std::vector<uint32_t> freq;
+    };
+    std::vector<uint32_t> fibonacci(298), flat(298, 7), sparse(298, 0), single(298, 0);
+    uint32_t a = 1, b = 1;
+    for (uint32_t &f : fibonacci) {
+        f = a;
+        uint32_t c = a + b;
+        a = b;
+        b = c > 1000000000u ? 1000000000u : c;
+    }
+    sparse[3] = 1000;
+    sparse[200] = 1;
+    sparse[297] = 5;
+    single[269] = 9;
+    const Case cases[] = {
+        {"fibonacci", fibonacci}, {"flat", flat}, {"sparse", sparse}, {"single", single}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        uint8_t lengths[298];
+        uint16_t codes[298];
+        build_code_lengths(c.freq.data(), 298, max_code_length, lengths);
+        build_canonical_codes(lengths, 298, codes);
+        double kraft = 0;
+        int used = 0;
+        for (int i = 0; i < 298; i++) {
+            EXPECT_EQ(lengths[i] == 0, c.freq[i] == 0) << i;
+            EXPECT_LE(lengths[i], 15);
+            if (lengths[i]) {
+                kraft += 1.0 / double(1 << lengths[i]);
+                used++;
+            }
+        }
+        EXPECT_LE(kraft, 1.0);
+        if (used > 1) {
+            EXPECT_EQ(kraft, 1.0);
+        }
+        Decoder d = new_decoder();
+        build_decode_table(lengths, &d.ctx->main_table, 298);
+        for (int i = 0; i < 298; i++) {
+            if (!lengths[i])
+                continue;
+            uint32_t bits = uint32_t(codes[i]) << (24 - lengths[i]);
+            d.ctx->input_buffer[0] = uint8_t(bits >> 16);
+            d.ctx->input_buffer[1] = uint8_t(bits >> 8);
+            d.ctx->input_buffer[2] = uint8_t(bits);
+            d.ctx->input_pos = 0;
+            d.ctx->input_bit = 0;
+            decode_symbol(d.ctx, &d.ctx->main_table);
+            EXPECT_EQ(d.ctx->symbol, uint32_t(i));
+            EXPECT_EQ(d.ctx->input_pos * 8 + d.ctx->input_bit, lengths[i]);
+        }
+        free_decoder(d);
+    }
 }
 
 } // namespace
