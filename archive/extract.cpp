@@ -173,7 +173,11 @@ int32_t copy_stored(ExtractionContext *ctx) {
         int32_t n = read_packed(ctx, buffer, copy_buffer_size);
         if (n == 0)
             break;
-        int32_t m = ctx->unpacked_left <= n ? ctx->unpacked_left : n;
+        // unpacked_left goes negative for sizes of 2 GiB and more: write
+        // nothing then, rather than a count beyond the buffer.
+        int32_t m = n;
+        if (ctx->unpacked_left <= n)
+            m = ctx->unpacked_left > 0 ? ctx->unpacked_left : 0;
         write_output(ctx, buffer, uint32_t(m));
         if (ctx->unpacked_left >= 0)
             ctx->unpacked_left -= m;

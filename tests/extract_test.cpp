@@ -434,6 +434,20 @@ TEST_F(ExtractTest, UnsupportedVersions) {
     }
 }
 
+TEST_F(ExtractTest, StoredEntryOfTwoGigabytesOrMore) {
+    // The size does not fit the signed counter; the copy writes nothing
+    // rather than reading beyond its buffer, and the file fails its check.
+    for (int64_t size : {int64_t(0x80000000), int64_t(0xFFFFFFFF)}) {
+        RarFileSpec huge = rar_stored_entry("HUGE.DAT", pattern_data(5000, 4));
+        huge.unp_size = size;
+        strcpy(target, "D:\\Target");
+        host_message_boxes().clear();
+        EXPECT_EQ(run(rar_archive({huge})), 3) << size;
+        EXPECT_FALSE(exists(in_target("HUGE.DAT")));
+        EXPECT_EQ(captions(), std::vector<std::string>{"HUGE.DAT"});
+    }
+}
+
 TEST_F(ExtractTest, StoredEntryThatCannotBeCreatedEndsTheRun) {
     mkdir(in_target("BLOCKED.TXT").c_str(), 0777); // a folder stands at the path
     ASSERT_EQ(
