@@ -1,3 +1,8 @@
+// The OK button's work, in an order the user can rely on: nothing is created
+// or written before the typed folder is accepted (not empty, and short enough
+// for every path built below it); "Dir" is recorded before the extraction, so
+// a failed run still proposes the same folder next time; the shortcut,
+// registry and INI steps after a good extraction never fail the installation.
 #include "setup/install.h"
 
 #include <cstdio>

@@ -18,8 +18,8 @@ constexpr int32_t install_folder_failed = 3;     // "Cannot create path." shown
 constexpr int32_t install_target_too_long = 4;
 
 // Room kept below the target folder for the longest entry name (folders
-// included) the product archive holds; it also covers "UnInst.exe",
-// "ZQNG.EXE" and "ZQNG.INI".
+// included) the product archive holds: 8.3 names one folder deep need 25.
+// It also covers "UnInst.exe", "ZQNG.EXE" and "ZQNG.INI".
 constexpr int longest_entry_name = 32;
 
 int32_t run_install(HWND dialog);
