@@ -1,3 +1,9 @@
+// The setup's one window. Everything the program does happens inside this
+// dialog procedure, on the GUI thread, under the platform's modal loop:
+// initialisation in a fixed order (the proposal may preset the languages
+// before the boxes are checked from them), then the user's clicks. The
+// language boxes and language_table are kept in step on every click on
+// Deutsch or English, so the main-language rule can work on the table.
 #include "setup/setup_dialog.h"
 
 #include <cstdio>
