@@ -8,7 +8,6 @@
 
 #include "platform/win32_api.h"
 #include "setup/paths.h"
-#include "setup/setup_state.h"
 #include "tests/support/test_paths.h"
 
 namespace {
@@ -27,21 +26,6 @@ struct PathsTest : testing::Test {
         return stat((root + "/" + relative).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     }
 };
-
-TEST(SetupState, StartValues) {
-    EXPECT_EQ(ui_language, 0);
-    EXPECT_STREQ(product_file_base, "ZQNG*.*");
-    const struct {
-        const char *suffix;
-        int16_t id;
-    } rows[] = {{"_DE", 201}, {"_US", 202}, {"_??", 203}};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_STREQ(language_table[i].suffix, rows[i].suffix);
-        EXPECT_EQ(language_table[i].control_id, rows[i].id);
-        EXPECT_NE(language_table[i].selected, 0);
-    }
-    EXPECT_EQ(language_table[3].suffix, nullptr);
-}
 
 TEST(AppendBackslash, Cases) {
     const struct {
