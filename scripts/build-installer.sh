@@ -20,7 +20,7 @@ cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$native" --target zqpack -j2
 
 echo "== ZQSETUP.EXE and the demo product (mingw-w64)"
-cmake -S . -B "$mingw" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
+cmake --no-warn-unused-cli -S . -B "$mingw" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$mingw" --target ZQSETUP demo_product -j2
 

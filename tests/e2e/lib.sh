@@ -60,6 +60,12 @@ make_template_prefix() {
     rm -rf "$prefix.home"
 }
 
+# The probe: a console program of ours that reads windows from inside Wine.
+build_probe() {
+    x86_64-w64-mingw32-g++ -Wall -Wextra -Werror -O2 -static -s -o "$1" \
+        "$(dirname "${BASH_SOURCE[0]}")/probe.cpp" -lgdi32
+}
+
 # Debian's Wine keeps its server socket in /tmp/wine-XXXXXX, named in the
 # prefix's "wineserver" file; it outlives the server.
 remove_socket_dir() {

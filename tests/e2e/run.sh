@@ -40,8 +40,7 @@ rm -rf "$E2E_DIR/cases" "$E2E_DIR/artifacts"
 mkdir -p "$E2E_DIR/logs" "$E2E_DIR/artifacts"
 bash scripts/build-installer.sh "$E2E_INSTALLER" >"$E2E_DIR/logs/build.log" 2>&1 ||
     { tail -n 30 "$E2E_DIR/logs/build.log"; fail_setup "the installer could not be built"; }
-x86_64-w64-mingw32-g++ -Wall -Wextra -Werror -O2 -static -s -o "$E2E_PROBE" $here/probe.cpp \
-    -lgdi32 || fail_setup "the probe could not be built"
+build_probe "$E2E_PROBE" || fail_setup "the probe could not be built"
 echo "e2e: booting the template prefix"
 make_template_prefix "$E2E_TEMPLATE"
 [ -d "$E2E_TEMPLATE/drive_c" ] || fail_setup "wineboot failed (see $E2E_TEMPLATE.boot.log)"
