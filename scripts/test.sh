@@ -21,3 +21,6 @@ cmake --build --preset mingw
 
 echo "== formatting"
 git ls-files -co --exclude-standard '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
+
+echo "== end-to-end tests under Wine"
+bash tests/e2e/run.sh
