@@ -125,7 +125,9 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
     ctx->unpacked_left = int32_t(uint32_t(ctx->unpacked_left) - 1);
 
     while (ctx->unpacked_left >= 0) {
-        ctx->window_pos &= window_mask;
+        // Only a literal at the last position leaves it at the window size.
+        if (ctx->window_pos > window_mask)
+            ctx->window_pos &= window_mask;
         if (ctx->input_pos > refill_threshold)
             fill_input(ctx, 0);
         if (past_packed_data(ctx))
