@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/host_faults.h"
 #include "platform/win32_api.h"
 
 static constexpr DWORD error_file_exists = 80;
@@ -199,6 +200,10 @@ DWORD GetFileAttributesA(LPCSTR path) {
 
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
     std::string host = host_path(path);
+    if (host_fault_strikes(host_fault_set_attributes, host)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     struct stat info;
     if (stat(host.c_str(), &info) != 0) {
         SetLastError(missing_error(host, errno));
@@ -222,6 +227,10 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
 
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
     std::string host = host_path(path);
+    if (host_fault_strikes(host_fault_create_directory, host)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (mkdir(host.c_str(), 0777) == 0) {
         forget_attributes(host);
         return TRUE;
@@ -257,6 +266,11 @@ BOOL RemoveDirectoryA(LPCSTR path) {
 
 // The removal rules of Windows: no folders, no read-only files.
 static int remove_host_file(const std::string &host, DWORD *error) {
+    if (host_fault_strikes(host_fault_remove, host)) {
+        *error = ERROR_ACCESS_DENIED;
+        errno = EACCES;
+        return -1;
+    }
     struct stat info;
     if (lstat(host.c_str(), &info) != 0) {
         *error = missing_error(host, errno);
@@ -291,6 +305,10 @@ int platform_remove_file(const char *path) {
 
 FILE *platform_open_stream(const char *path, const char *mode, int) {
     std::string host = host_path(path);
+    if (host_fault_strikes(host_fault_open, host)) {
+        errno = EACCES;
+        return nullptr;
+    }
     bool writes = strpbrk(mode, "wa+") != nullptr;
     struct stat info;
     if (writes && stat(host.c_str(), &info) == 0) {
@@ -302,7 +320,7 @@ FILE *platform_open_stream(const char *path, const char *mode, int) {
     FILE *stream = fopen(host.c_str(), mode);
     if (stream && mode[0] == 'w')
         forget_attributes(host);
-    return stream;
+    return host_fault_wrap_stream(stream, host);
 }
 
 struct HostFileHandle {
@@ -313,6 +331,10 @@ struct HostFileHandle {
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD, HANDLE) {
     std::string host = host_path(path);
+    if (host_fault_strikes(host_fault_create_file, host)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
     bool writable = (access & GENERIC_WRITE) != 0;
     int flags = 0;
     struct stat info;
@@ -395,6 +417,10 @@ BOOL GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME last_access,
         SetLastError(error_invalid_parameter);
         return FALSE;
     }
+    if (host_fault_strikes(host_fault_get_time, std::string())) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     struct stat info;
     if (fstat(static_cast<HostFileHandle *>(handle)->fd, &info) != 0) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -417,6 +443,10 @@ BOOL SetFileTime(HANDLE handle, const FILETIME *, const FILETIME *last_access,
         return FALSE;
     }
     HostFileHandle *file = static_cast<HostFileHandle *>(handle);
+    if (host_fault_strikes(host_fault_set_time, std::string())) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (!file->writable) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;

@@ -1,0 +1,354 @@
+// The extraction driver when the system fails it, through the host layer's
+// fault injection: archive reads that fail or end early at every kind of
+// position, a disk that fills up, output files or folders that cannot be
+// created, files that cannot be removed, attribute and time calls that fail.
+// For each the result and the message are the driver's, nothing appears
+// outside the target folder, and every file left in the target is complete
+// and verified.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive/extract.h"
+#include "pack/lz_encode.h"
+#include "platform/host/host_faults.h"
+#include "platform/win32_api.h"
+#include "setup/setup_state.h"
+#include "tests/support/archive_builder.h"
+#include "tests/support/test_paths.h"
+
+namespace {
+
+std::string pattern_data(size_t size, uint32_t seed) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        data[i] = char('A' + (seed >> 24) % 7);
+    }
+    return data;
+}
+
+RarFileSpec compressed_entry(const std::string &name, const std::string &data) {
+    std::vector<uint8_t> packed;
+    EXPECT_EQ(compress_buffer(reinterpret_cast<const uint8_t *>(data.data()), data.size(),
+                              pack_level_default, 1, &packed, nullptr),
+              0);
+    RarFileSpec spec;
+    spec.name = name;
+    spec.method = 0x33;
+    spec.packed.assign(packed.begin(), packed.end());
+    spec.unp_size = int64_t(data.size());
+    spec.file_crc = rar_crc32(data);
+    return spec;
+}
+
+struct Entry {
+    std::string name; // in the archive
+    std::string host; // below the target folder
+    std::string data;
+};
+
+// A stored, a compressed entry in a folder and a compressed one: three
+// files, with the offsets where each entry's header and data begin.
+struct FaultArchive {
+    std::vector<Entry> entries;
+    std::vector<size_t> header_at;
+    std::vector<size_t> data_at;
+    std::string bytes;
+};
+
+FaultArchive fault_archive() {
+    FaultArchive archive;
+    archive.entries = {{"A.TXT", "A.TXT", pattern_data(3000, 1)},
+                       {"SUB\\B.BIN", "SUB/B.BIN", pattern_data(20000, 2)},
+                       {"C.TXT", "C.TXT", pattern_data(9000, 3)}};
+    rar_put_marker(archive.bytes);
+    rar_put_main_header(archive.bytes, RarMainSpec());
+    for (size_t i = 0; i < archive.entries.size(); ++i) {
+        const Entry &entry = archive.entries[i];
+        RarFileSpec spec = i == 0 ? rar_stored_entry(entry.name, entry.data)
+                                  : compressed_entry(entry.name, entry.data);
+        archive.header_at.push_back(archive.bytes.size());
+        archive.data_at.push_back(archive.bytes.size() + 32 + entry.name.size());
+        rar_put_file(archive.bytes, spec);
+    }
+    archive.header_at.push_back(archive.bytes.size());
+    rar_put_end(archive.bytes);
+    return archive;
+}
+
+struct FaultsTest : testing::Test {
+    std::string root;
+    char target[MAX_PATH] = "D:\\Target";
+    FaultArchive archive = fault_archive();
+
+    void SetUp() override {
+        root = make_temp_dir("faults");
+        ASSERT_FALSE(root.empty());
+        host_set_root(root.c_str());
+        ui_language = 1;
+        strcpy(product_file_base, "ZQNG");
+        for (int i = 0; i < 3; ++i)
+            language_table[i].selected = 1;
+        host_faults_clear();
+        reset_target();
+        write_file(root + "/setup.exe", archive.bytes);
+    }
+    void TearDown() override {
+        host_faults_clear();
+        for (int i = 0; i < 3; ++i)
+            language_table[i].selected = 1;
+        strcpy(product_file_base, "ZQNG*.*");
+        ui_language = 0;
+        remove_tree(root);
+    }
+
+    void reset_target() {
+        remove_tree(root + "/D");
+        mkdir((root + "/D").c_str(), 0777);
+        mkdir((root + "/D/Target").c_str(), 0777);
+        host_message_boxes().clear();
+        host_control_text_log().clear();
+    }
+    ExtractionResult run() {
+        strcpy(target, "D:\\Target");
+        return extract_archive(nullptr, (root + "/setup.exe").c_str(), target);
+    }
+    std::string in_target(const std::string &host) const { return root + "/D/Target/" + host; }
+    bool exists(const std::string &host) const {
+        struct stat info;
+        return stat(in_target(host).c_str(), &info) == 0;
+    }
+
+    // Every file below folder, by path relative to it.
+    static void list_files(const std::string &folder, const std::string &prefix,
+                           std::vector<std::string> *files) {
+        DIR *dir = opendir(folder.c_str());
+        if (!dir)
+            return;
+        while (dirent *entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            struct stat info;
+            std::string path = folder + "/" + name;
+            if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+                list_files(path, prefix + name + "/", files);
+            else
+                files->push_back(prefix + name);
+        }
+        closedir(dir);
+    }
+
+    // Nothing outside the target; each file in it is one of the archive's,
+    // complete and correct. Returns the names present.
+    std::vector<std::string> check_target() const {
+        std::vector<std::string> outside;
+        list_files(root, "", &outside);
+        for (const std::string &file : outside)
+            EXPECT_TRUE(file == "setup.exe" || file.rfind("D/Target/", 0) == 0)
+                << "written outside the target: " << file;
+        std::vector<std::string> files;
+        list_files(root + "/D/Target", "", &files);
+        for (const std::string &file : files) {
+            const Entry *known = nullptr;
+            for (const Entry &entry : archive.entries)
+                if (entry.host == file)
+                    known = &entry;
+            if (!known) {
+                ADD_FAILURE() << "unexpected file " << file;
+                continue;
+            }
+            EXPECT_TRUE(read_file(in_target(file)) == known->data)
+                << file << " is not complete and correct";
+        }
+        return files;
+    }
+    std::vector<std::string> captions() const {
+        std::vector<std::string> result;
+        for (const HostMessageBox &box : host_message_boxes()) {
+            EXPECT_EQ(box.text, "Cannot install file.");
+            EXPECT_EQ(box.type, UINT(MB_ICONERROR));
+            result.push_back(box.caption);
+        }
+        return result;
+    }
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(FaultsTest, NoFaultExtractsEverything) {
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(check_target().size(), 3u);
+    EXPECT_TRUE(captions().empty());
+}
+
+// The archive's reads end early, or fail, at positions in every kind of
+// block: the result follows from what the reader got before the cut.
+TEST_F(FaultsTest, ArchiveReadsEndEarlyOrFail) {
+    std::vector<size_t> cuts = {0, 6, 7, 12, 19, 20};
+    for (size_t i = 0; i < archive.entries.size(); ++i) {
+        size_t header = archive.header_at[i];
+        size_t data = archive.data_at[i];
+        size_t end = archive.header_at[i + 1];
+        for (size_t cut :
+             {header + 1, header + 31, header + 32, data - 1, data, data + 1, (data + end) / 2})
+            cuts.push_back(cut);
+    }
+    // The packer's last byte of a compressed piece may be padding the decoder
+    // never needs; the stored entry's last byte is data.
+    cuts.push_back(archive.header_at[1] - 1);
+    cuts.push_back(archive.header_at.back());
+    cuts.push_back(archive.bytes.size() - 1);
+    for (bool fails : {false, true}) {
+        for (size_t cut : cuts) {
+            SCOPED_TRACE(testing::Message() << "cut at " << cut << (fails ? ", error" : ", end"));
+            reset_target();
+            host_faults_clear();
+            host_fault_streams("setup.exe", int64_t(cut), fails, -1);
+            ExtractionResult result = run();
+            std::vector<std::string> present = check_target();
+            if (cut < 20) {
+                // The marker and main header are not all there: no archive.
+                EXPECT_EQ(result, 2);
+                EXPECT_TRUE(present.empty());
+                EXPECT_TRUE(captions().empty());
+                continue;
+            }
+            size_t k = 0;
+            while (k < archive.entries.size() && cut >= archive.header_at[k + 1])
+                ++k;
+            // Entries before the one cut are there; nothing after it.
+            EXPECT_EQ(present.size(), k);
+            if (k == archive.entries.size() || cut < archive.header_at[k] + 32) {
+                // Cut at or within a fixed header: the reader takes it as the
+                // end of the archive.
+                EXPECT_EQ(result, 0);
+                EXPECT_TRUE(captions().empty());
+            } else if (cut == archive.header_at[k] + 32) {
+                // No name at all: refused like a name that leaves the target.
+                EXPECT_EQ(result, 4);
+                EXPECT_EQ(captions(), Names{""});
+            } else {
+                // Cut within the entry's name or data: its checksum fails,
+                // the partial file is removed.
+                EXPECT_EQ(result, 3);
+                EXPECT_EQ(captions().size(), 1u);
+                EXPECT_FALSE(exists(archive.entries[k].host));
+            }
+        }
+    }
+}
+
+// The disk fills up while an entry is written: the entry fails with the
+// message naming it, the partial file is removed, the run ends there.
+TEST_F(FaultsTest, DiskFull) {
+    struct Case {
+        const char *path;
+        int64_t limit;
+        size_t entry;
+    };
+    const Case cases[] = {
+        {"A.TXT", 0, 0},     {"A.TXT", 1, 0},    {"A.TXT", 2999, 0},
+        {"B.BIN", 0, 1},     {"B.BIN", 4095, 1}, {"B.BIN", 4096, 1},
+        {"B.BIN", 19999, 1}, {"C.TXT", 100, 2},  {"Target", 5000, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.path << " full after " << c.limit);
+        reset_target();
+        host_faults_clear();
+        host_fault_streams(c.path, -1, false, c.limit);
+        EXPECT_EQ(run(), 3);
+        EXPECT_GT(host_fault_stream_count(), 0);
+        EXPECT_EQ(captions(), Names{archive.entries[c.entry].name});
+        EXPECT_EQ(check_target().size(), c.entry);
+        EXPECT_FALSE(exists(archive.entries[c.entry].host));
+    }
+}
+
+// An output file or its folder cannot be created: the message names the
+// path, the entry is decoded only, and the run ends with 1 after it.
+TEST_F(FaultsTest, CreationRefused) {
+    struct Case {
+        int kind;
+        const char *path;
+        size_t entry;
+    };
+    const Case cases[] = {
+        {host_fault_open, "A.TXT", 0},
+        {host_fault_open, "B.BIN", 1},
+        {host_fault_open, "C.TXT", 2},
+        {host_fault_create_directory, "SUB", 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path);
+        reset_target();
+        host_faults_clear();
+        host_fault_arm(c.kind, c.path);
+        EXPECT_EQ(run(), 1);
+        EXPECT_GT(host_fault_count(c.kind), 0);
+        EXPECT_EQ(captions(), Names{"D:\\Target\\" + archive.entries[c.entry].name});
+        EXPECT_EQ(check_target().size(), c.entry);
+        EXPECT_FALSE(exists(archive.entries[c.entry].host));
+    }
+}
+
+// A file that cannot be removed: an old copy in the way is overwritten all
+// the same; an unwanted language file stays, without a message.
+TEST_F(FaultsTest, ExistingFileCannotBeRemoved) {
+    write_file(in_target("A.TXT"), "an older and longer copy of the file, to be replaced entirely");
+    host_fault_arm(host_fault_remove, "A.TXT");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(check_target().size(), 3u);
+    EXPECT_TRUE(captions().empty());
+
+    reset_target();
+    host_faults_clear();
+    language_table[1].selected = 0;
+    write_file(in_target("ZQNG_US.HLP"), "old");
+    write_file(root + "/setup.exe", rar_archive({rar_stored_entry("ZQNG_US.HLP", "new")}));
+    host_fault_arm(host_fault_remove, "ZQNG_US.HLP");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(read_file(in_target("ZQNG_US.HLP")), "old");
+    EXPECT_GT(host_fault_count(host_fault_remove), 0);
+    EXPECT_TRUE(captions().empty());
+}
+
+// Failing attribute and time calls are not reported and spoil nothing.
+TEST_F(FaultsTest, AttributeAndTimeCallsFail) {
+    const int kinds[] = {host_fault_set_attributes, host_fault_create_file, host_fault_get_time,
+                         host_fault_set_time};
+    for (int kind : kinds) {
+        SCOPED_TRACE(kind);
+        reset_target();
+        host_faults_clear();
+        host_fault_arm(kind, "");
+        EXPECT_EQ(run(), 0);
+        EXPECT_EQ(host_fault_count(kind), 3);
+        EXPECT_EQ(check_target().size(), 3u);
+        EXPECT_TRUE(captions().empty());
+    }
+}
+
+// A file that fails its checksum and then cannot be removed must not stay
+// behind looking like an installed file. Disabled until the driver empties
+// such a file when its removal fails: today the unverified bytes stay.
+TEST_F(FaultsTest, DISABLED_UnverifiedFileThatCannotBeRemoved) {
+    FaultArchive damaged;
+    damaged.entries = {{"BAD.TXT", "BAD.TXT", pattern_data(5000, 4)}};
+    RarFileSpec spec = rar_stored_entry("BAD.TXT", damaged.entries[0].data);
+    spec.file_crc ^= 1;
+    write_file(root + "/setup.exe", rar_archive({spec}));
+    host_fault_arm(host_fault_remove, "BAD.TXT");
+    EXPECT_EQ(run(), 3);
+    EXPECT_EQ(captions(), Names{"BAD.TXT"});
+    EXPECT_GT(host_fault_count(host_fault_remove), 0);
+    EXPECT_TRUE(!exists("BAD.TXT") || read_file(in_target("BAD.TXT")).empty());
+}
+
+} // namespace

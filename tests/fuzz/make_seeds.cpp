@@ -1,0 +1,242 @@
+// Writes the seed corpora of the fuzz targets, made by our own packer and
+// test archive writer: well-formed archives of small payloads (stored,
+// compressed, solid, encrypted, behind a program image) and a few hostile
+// shapes, plus packed streams in the layout fuzz_unpack and
+// fuzz_cipher_unpack read. Usage: fuzz_make_seeds <folder>; it fills
+// <folder>/header_walk, unpack, cipher and extract.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/cipher.h"
+#include "archive/crc.h"
+#include "archive/extraction_context.h"
+#include "pack/lz_encode.h"
+#include "tests/support/archive_builder.h"
+
+static const char setup_password[] = "q4!Wm9#z";
+
+static std::string pattern(size_t size, uint32_t seed, int alphabet) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        data[i] = char('a' + (seed >> 24) % uint32_t(alphabet));
+    }
+    return data;
+}
+
+static std::vector<std::string> payloads() {
+    std::string text;
+    while (text.size() < 3000)
+        text += "The quick brown fox jumps over the lazy dog. 0123456789\r\n";
+    return {"",
+            "x",
+            "hello, world\n",
+            text,
+            std::string(5000, '\0'),
+            pattern(2000, 7, 4),
+            pattern(700, 11, 256),
+            pattern(300, 3, 2) + text.substr(0, 500) + pattern(300, 3, 2)};
+}
+
+static void write_seed(const std::string &folder, const std::string &name,
+                       const std::string &bytes) {
+    std::string path = folder + "/" + name;
+    FILE *out = fopen(path.c_str(), "wb");
+    if (!out || fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || fclose(out) != 0) {
+        fprintf(stderr, "cannot write %s\n", path.c_str());
+        exit(1);
+    }
+}
+
+static void append_piece(void *user, const uint8_t *data, size_t n) {
+    static_cast<std::string *>(user)->append(reinterpret_cast<const char *>(data), n);
+}
+
+static void piece_done(void *, uint64_t) {}
+
+// The payloads as pieces of one solid stream (padded to 16 when they are
+// to be enciphered); solid[i] is the flag piece i needs.
+static std::vector<std::string> solid_pieces(const std::vector<std::string> &files, int level,
+                                             uint32_t pad_to, std::vector<int> *solid) {
+    std::vector<std::string> pieces(files.size());
+    solid->assign(files.size(), 0);
+    LzEncoder *encoder = lz_encoder_create(level);
+    if (!encoder)
+        exit(1);
+    for (size_t i = 0; i < files.size(); ++i) {
+        (*solid)[i] =
+            lz_begin_file(encoder, 1, pad_to, PieceSink{&pieces[i], append_piece, piece_done});
+        lz_feed(encoder, reinterpret_cast<const uint8_t *>(files[i].data()), files[i].size());
+        lz_end_file(encoder);
+    }
+    lz_flush(encoder);
+    lz_encoder_free(encoder);
+    return pieces;
+}
+
+static std::string encipher(const std::string &packed, const char *password) {
+    ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof *ctx));
+    if (!ctx)
+        exit(1);
+    build_crc_table(ctx);
+    init_cipher(ctx, password);
+    std::string sealed = packed;
+    sealed.resize((packed.size() + 15) / 16 * 16, '\0');
+    for (size_t at = 0; at < sealed.size(); at += 16)
+        encrypt_block(ctx, reinterpret_cast<uint8_t *>(&sealed[at]));
+    free(ctx);
+    return sealed;
+}
+
+static void put32(std::string &out, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        out += char(value >> (8 * i));
+}
+
+// The layout of fuzz_unpack: count and solid bits, per entry its size and
+// packed length, then the packed bytes.
+static std::string unpack_input(const std::vector<std::string> &files,
+                                const std::vector<std::string> &pieces) {
+    std::string out(1, char((files.size() - 1) | 0x04));
+    for (size_t i = 0; i < files.size(); ++i) {
+        put32(out, uint32_t(files[i].size()));
+        out += char(pieces[i].size() & 0xFF);
+        out += char(pieces[i].size() >> 8);
+    }
+    for (const std::string &piece : pieces)
+        out += piece;
+    return out;
+}
+
+// Compressed entries of one solid stream, enciphered under password when it
+// is not empty.
+static std::vector<RarFileSpec> compressed_entries(const std::vector<std::string> &names,
+                                                   const std::vector<std::string> &files,
+                                                   const char *password) {
+    std::vector<int> solid;
+    std::vector<std::string> pieces =
+        solid_pieces(files, pack_level_default, password[0] ? 16 : 1, &solid);
+    std::vector<RarFileSpec> entries;
+    for (size_t i = 0; i < files.size(); ++i) {
+        RarFileSpec spec;
+        spec.name = names[i];
+        spec.method = 0x33;
+        spec.unp_size = int64_t(files[i].size());
+        spec.file_crc = rar_crc32(files[i]);
+        spec.packed = password[0] ? encipher(pieces[i], password) : pieces[i];
+        spec.flags = uint16_t(0x8000 | (solid[i] ? 0x0010 : 0) | (password[0] ? 0x0004 : 0));
+        entries.push_back(spec);
+    }
+    return entries;
+}
+
+static void archive_seeds(const std::string &header_folder, const std::string &extract_folder) {
+    std::vector<std::string> data = payloads();
+    std::vector<std::pair<std::string, std::string>> archives;
+
+    archives.push_back({"stored", rar_archive({rar_stored_entry("ZQNG.DAT", data[2]),
+                                               rar_stored_entry("SUB\\FILE.TXT", data[3]),
+                                               rar_stored_entry("NAVGZIP.SET", "settings"),
+                                               rar_stored_entry("ZQNG_DE.HLP", data[1]),
+                                               rar_stored_entry("EMPTY", "")})});
+    std::vector<std::string> names = {
+        "ZQNG.EXE",        "ZQNG_DE.HLP", "ZQNG_US.HLP", "ZQNG_FR.HLP",
+        "DATA\\ZEROS.BIN", "DATA\\A.TXT", "B.BIN",       "C.TXT"};
+    archives.push_back({"solid", rar_archive(compressed_entries(names, data, ""))});
+    archives.push_back(
+        {"solid-encrypted", rar_archive(compressed_entries(names, data, setup_password))});
+    std::vector<RarFileSpec> few =
+        compressed_entries({"ONE.TXT", "TWO.TXT"}, {data[3], data[5]}, "");
+    archives.push_back({"compressed", rar_archive(few)});
+
+    std::string stored_secret = encipher(data[2], setup_password);
+    RarFileSpec secret = rar_stored_entry("SECRET.TXT", data[2]);
+    secret.flags |= 0x0004;
+    secret.packed = stored_secret;
+    archives.push_back({"stored-encrypted", rar_archive({secret})});
+
+    // Blocks the reader steps over, and a main header with extra bytes.
+    std::string blocks;
+    rar_put_marker(blocks);
+    RarMainSpec main;
+    main.extra = "comment!";
+    rar_put_main_header(blocks, main);
+    rar_put_block(blocks, RarBlockSpec{0x75, 0, -1, "note", -1, -1, ""});
+    rar_put_file(blocks, rar_stored_entry("A.TXT", "a"));
+    rar_put_block(blocks, RarBlockSpec{0x77, 0x8000, -1, "", -1, -1, "subdata"});
+    rar_put_block(blocks, RarBlockSpec{0x78, 0xC000, -1, "", -1, -1, pattern(40, 5, 256)});
+    rar_put_file(blocks, rar_stored_entry("B.TXT", "b"));
+    rar_put_end(blocks, 20);
+    archives.push_back({"blocks", blocks});
+
+    // Behind a program image, found by the scan.
+    std::string image = "MZ" + pattern(3000, 9, 256);
+    archives.push_back({"behind-image", image + archives[0].second});
+
+    // Hostile shapes: claimed sizes far beyond the data, a directory with
+    // data, names that leave the target, the same name twice.
+    RarFileSpec huge = rar_stored_entry("HUGE.BIN", data[3]);
+    huge.unp_size = 0xFFFFFFFFu;
+    RarFileSpec huge_pack = rar_stored_entry("HUGEPACK.BIN", data[3]);
+    huge_pack.pack_size = 0x7FFFFFFF;
+    archives.push_back({"huge-sizes", rar_archive({huge, huge_pack})});
+    std::vector<RarFileSpec> bomb =
+        compressed_entries({"BOMB.BIN"}, {std::string(1 << 20, '\0')}, "");
+    bomb[0].unp_size = 0x7FFFFFFF;
+    archives.push_back({"bomb", rar_archive(bomb)});
+    RarFileSpec folder = rar_stored_entry("DIR", "data in a folder");
+    folder.attributes = 0x10;
+    archives.push_back(
+        {"folder-with-data", rar_archive({folder, rar_stored_entry("DIR\\F", "f")})});
+    archives.push_back({"names", rar_archive({rar_stored_entry("..\\UP.TXT", "up"),
+                                              rar_stored_entry("C:\\X.TXT", "x")})});
+    archives.push_back({"twice", rar_archive({rar_stored_entry("SAME.TXT", "one"),
+                                              rar_stored_entry("same.txt", "two")})});
+
+    for (const auto &archive : archives) {
+        write_seed(header_folder, archive.first, archive.second);
+        write_seed(extract_folder, archive.first, archive.second);
+    }
+}
+
+static void stream_seeds(const std::string &unpack_folder, const std::string &cipher_folder) {
+    std::vector<std::string> data = payloads();
+    std::vector<std::vector<std::string>> sets = {
+        {data[3]}, {data[4]},          {data[6]},
+        {data[0]}, {data[5], data[7]}, {data[1], data[2], data[3], data[6]},
+    };
+    int n = 0;
+    for (const std::vector<std::string> &files : sets) {
+        for (int level : {pack_level_fast, pack_level_best}) {
+            std::vector<int> solid;
+            std::vector<std::string> pieces = solid_pieces(files, level, 1, &solid);
+            write_seed(unpack_folder, "stream-" + std::to_string(n), unpack_input(files, pieces));
+
+            std::string password = n % 2 ? setup_password : "password";
+            pieces = solid_pieces(files, level, 16, &solid);
+            for (std::string &piece : pieces)
+                piece = encipher(piece, password.c_str());
+            write_seed(cipher_folder, "stream-" + std::to_string(n),
+                       char(password.size()) + password + unpack_input(files, pieces));
+            ++n;
+        }
+    }
+}
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: fuzz_make_seeds <folder>\n");
+        return 2;
+    }
+    std::string root = argv[1];
+    for (const char *name : {"", "/header_walk", "/unpack", "/cipher", "/extract"})
+        mkdir((root + name).c_str(), 0777);
+    archive_seeds(root + "/header_walk", root + "/extract");
+    stream_seeds(root + "/unpack", root + "/cipher");
+    return 0;
+}
