@@ -403,7 +403,10 @@ int run_extraction(ExtractionContext *ctx, const Arguments &args) {
         if (status != 0)
             return status;
     }
-    ui_language = 1;
+    // ui_language stays 0 (no dialog language chosen), so the driver shows
+    // no message box: on Windows a modal box would stall a console run, and
+    // every failure is reported on stdout by report_entry instead.
+    ui_language = 0;
 
     ExtractOptions options = {};
     // No password: the driver leaves encrypted data as it is, so such an
