@@ -24,3 +24,6 @@ git ls-files -co --exclude-standard '*.cpp' '*.h' | xargs -r clang-format --dry-
 
 echo "== end-to-end tests under Wine"
 bash tests/e2e/run.sh
+
+echo "== fuzzing (libFuzzer, ASan+UBSan, about a minute per target)"
+FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash scripts/fuzz.sh
