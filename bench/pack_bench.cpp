@@ -2,12 +2,16 @@
 // installed) zstd -19 --long=20 on the same file, normally the corpus tar of
 // bench/make-corpus.sh, packed as one solid stream.
 //
-//   pack_bench [FILE] [--ours-only]     (default FILE: build/corpus-build/corpus.tar)
+//   pack_bench [FILE] [--ours-only] [--level N]...
+//   (default FILE: build/corpus-build/corpus.tar; --level 1, 3 or 5 limits
+//   our runs to those levels)
 //
 // Prints compressed size, ratio, size relative to gzip -9, compression speed
-// in MB/s (10^6 bytes of input per second, wall clock) and our peak memory.
+// in MB/s (10^6 bytes of input per second, by the wall clock and by CPU time,
+// which a busy machine disturbs less) and our peak memory.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,12 +27,20 @@ struct Result {
     std::string name;
     uint64_t bytes;
     double seconds;
+    double cpu_seconds; // of this process (ours) or of the child (peers)
 };
 
 void count_write(void *user, const uint8_t *, size_t n) {
     *static_cast<uint64_t *>(user) += n;
 }
 void ignore_end(void *, uint64_t) {}
+
+double cpu_now(int who) {
+    struct rusage u;
+    getrusage(who, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -47,6 +59,7 @@ int run_ours(const char *path, int level, Result *r, size_t *memory) {
     uint64_t packed = 0;
     std::vector<uint8_t> chunk(1 << 20);
     double start = now();
+    double cpu_start = cpu_now(RUSAGE_SELF);
     lz_begin_file(e, 0, 1, PieceSink{&packed, count_write, ignore_end});
     size_t n;
     while ((n = fread(chunk.data(), 1, chunk.size(), in)) > 0)
@@ -54,6 +67,7 @@ int run_ours(const char *path, int level, Result *r, size_t *memory) {
     lz_end_file(e);
     lz_flush(e);
     r->seconds = now() - start;
+    r->cpu_seconds = cpu_now(RUSAGE_SELF) - cpu_start;
     r->bytes = packed;
     *memory = lz_memory(e);
     lz_encoder_free(e);
@@ -63,6 +77,7 @@ int run_ours(const char *path, int level, Result *r, size_t *memory) {
 
 int run_peer(const char *name, const std::string &command, Result *r) {
     double start = now();
+    double cpu_start = cpu_now(RUSAGE_CHILDREN);
     FILE *p = popen(command.c_str(), "r");
     if (!p)
         return -1;
@@ -73,6 +88,7 @@ int run_peer(const char *name, const std::string &command, Result *r) {
         total += n;
     int status = pclose(p);
     r->seconds = now() - start;
+    r->cpu_seconds = cpu_now(RUSAGE_CHILDREN) - cpu_start;
     r->name = name;
     r->bytes = total;
     return status == 0 && total > 0 ? 0 : -1;
@@ -83,9 +99,12 @@ int run_peer(const char *name, const std::string &command, Result *r) {
 int main(int argc, char **argv) {
     const char *path = "build/corpus-build/corpus.tar";
     bool ours_only = false;
+    std::vector<int> levels;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--ours-only") == 0)
             ours_only = true;
+        else if (strcmp(argv[i], "--level") == 0 && i + 1 < argc)
+            levels.push_back(atoi(argv[++i]));
         else
             path = argv[i];
     }
@@ -107,7 +126,9 @@ int main(int argc, char **argv) {
                 {"zqpack", pack_level_default},
                 {"zqpack --best", pack_level_best}};
     for (const auto &o : ours) {
-        Result r{o.name, 0, 0};
+        if (!levels.empty() && std::find(levels.begin(), levels.end(), o.level) == levels.end())
+            continue;
+        Result r{o.name, 0, 0, 0};
         if (run_ours(path, o.level, &r, &memory) != 0) {
             fprintf(stderr, "pack_bench: %s failed\n", o.name);
             return 1;
@@ -137,14 +158,15 @@ int main(int argc, char **argv) {
         if (r.name == "gzip -9")
             gzip = double(r.bytes);
     printf("input: %s, %.0f bytes\n", path, input);
-    printf("%-20s %14s %8s %10s %9s\n", "compressor", "bytes", "ratio", "x gzip -9", "MB/s");
+    printf("%-20s %14s %8s %10s %9s %9s\n", "compressor", "bytes", "ratio", "x gzip -9", "MB/s",
+           "MB/s cpu");
     for (const Result &r : results) {
         char relative[32] = "-";
         if (gzip > 0)
             snprintf(relative, sizeof relative, "%.3f", double(r.bytes) / gzip);
-        printf("%-20s %14llu %8.3f %10s %9.2f\n", r.name.c_str(),
+        printf("%-20s %14llu %8.3f %10s %9.2f %9.2f\n", r.name.c_str(),
                static_cast<unsigned long long>(r.bytes), input / double(r.bytes), relative,
-               input / r.seconds / 1e6);
+               input / r.seconds / 1e6, input / r.cpu_seconds / 1e6);
     }
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);

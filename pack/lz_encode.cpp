@@ -23,9 +23,14 @@
 // padding, the padding starts with the code of a harmless symbol so that it
 // can never decode as 269.
 //
+// Parsing by level: greedy (fast), lazy by one position (default), or the
+// cheapest path through a window of 4096 positions by the current code
+// lengths (best). All of them score matches by what they save in bits, so a
+// repeat symbol or a short match wins over a longer but costlier match.
+//
 // Why it is fast: the match finder bounds every search; costs are looked up
-// in small tables refreshed once per block; the parser never looks more than
-// two positions ahead.
+// in small tables refreshed once per block; the optimal parse searches each
+// position once and jumps over long matches without weighing them.
 #include "pack/lz_encode.h"
 
 #include <cstdlib>
@@ -50,6 +55,7 @@ constexpr uint32_t max_length = 260;
 constexpr uint32_t parse_margin = max_length + 16;
 constexpr uint32_t feed_chunk = 1u << 20;
 constexpr int cost_scale = 16; // costs in sixteenths of a bit
+constexpr uint32_t optimal_window = 4096;
 
 // Decoder input buffer geometry, as its refills see it.
 constexpr uint64_t input_buffer_bytes = 8192;
@@ -62,14 +68,15 @@ constexpr uint64_t lookahead_min_bytes = 5;
 struct LevelSettings {
     uint32_t chain_limit;
     uint32_t nice_length;
-    int lazy_steps;
+    int lazy_steps; // positions looked ahead; -1 for the optimal parse
     uint32_t block_tokens;
 };
 
-const LevelSettings level_settings[6] = {
-    {4, 24, 0, 32768},   {4, 24, 0, 32768},   {6, 32, 0, 32768},
-    {24, 128, 1, 32768}, {64, 200, 1, 32768}, {384, 260, 2, 32768},
-};
+// Small blocks let the codes follow the data closely; a block whose codes
+// would not pay for their table block simply keeps the codes in force.
+const LevelSettings settings_fast = {4, 24, 0, 8192};
+const LevelSettings settings_default = {24, 128, 1, 4096};
+const LevelSettings settings_best = {64, 96, -1, 4096};
 
 struct Token {
     uint16_t symbol; // literal byte, 256..268 or 270 for any long match
@@ -94,6 +101,16 @@ struct Piece {
     uint64_t flushed;
     uint32_t refills;
     uint64_t last_refill_at;
+};
+
+struct OptNode {
+    uint32_t price;
+    uint32_t from;
+    uint16_t symbol;
+    uint16_t length;
+    uint32_t distance;
+    uint32_t recent[4]; // recent[k] is what symbol 257 + k repeats
+    uint32_t last_length;
 };
 
 struct Choice {
@@ -123,6 +140,8 @@ struct LzEncoder {
 
     std::vector<Token> tokens;
     std::deque<Piece> pieces;
+    std::vector<OptNode> nodes; // the optimal parse's window
+    std::vector<uint32_t> path;
 
     Tables current;
     int tables_valid;
@@ -642,7 +661,13 @@ void emit_match(LzEncoder *e, const Choice &c) {
     e->last_length = c.length;
 }
 
+void parse_optimal(LzEncoder *e, uint32_t end);
+
 void parse(LzEncoder *e, uint32_t end) {
+    if (e->settings.lazy_steps < 0) {
+        parse_optimal(e, end);
+        return;
+    }
     uint32_t pos = e->pos;
     int lazy = e->settings.lazy_steps;
     uint32_t nice = e->settings.nice_length;
@@ -687,6 +712,184 @@ void parse(LzEncoder *e, uint32_t end) {
     e->pos = pos;
 }
 
+// ---- optimal parse ----------------------------------------------------------
+//
+// For the best level: the cheapest way through the next window of positions
+// by the current prices, found forwards (each position relaxes the positions
+// its literal and its matches reach) and read backwards. Each position keeps
+// the distance history of its own cheapest path, so the repeat symbols it
+// offers are exactly the ones the decoder will have; that is also why the
+// path is replayed through emit_match. A match of nice length ends the window
+// early and is taken as it is, which keeps long runs cheap to parse.
+
+constexpr uint32_t no_price = 0xFFFFFFFF;
+
+inline void relax(OptNode *nodes, uint32_t j, uint32_t price, uint32_t from, uint32_t symbol,
+                  uint32_t length, uint32_t distance) {
+    if (price < nodes[j].price) {
+        OptNode &n = nodes[j];
+        n.price = price;
+        n.from = from;
+        n.symbol = uint16_t(symbol);
+        n.length = uint16_t(length);
+        n.distance = distance;
+    }
+}
+
+// The history after the step that reached node i.
+void settle_history(OptNode *nodes, uint32_t i) {
+    OptNode &n = nodes[i];
+    const OptNode &f = nodes[n.from];
+    if (n.symbol < 256) {
+        memcpy(n.recent, f.recent, sizeof n.recent);
+        n.last_length = f.last_length;
+        return;
+    }
+    n.recent[0] = n.distance;
+    n.recent[1] = f.recent[0];
+    n.recent[2] = f.recent[1];
+    n.recent[3] = f.recent[2];
+    n.last_length = n.length;
+}
+
+// How to send a match of this length and distance from a history, most
+// compact kind first; score stays 0 when no kind can carry it.
+Choice kind_for(const LzEncoder *e, const OptNode &at, uint32_t length, uint32_t distance) {
+    if (distance == at.recent[0] && length == at.last_length)
+        return Choice{256, length, distance, 1};
+    for (uint32_t k = 0; k < 4; k++) {
+        uint32_t a = repeat_adjust(distance);
+        if (distance == at.recent[k] && length >= 2 + a && length <= 257 + a)
+            return Choice{257 + k, length, distance, 1};
+    }
+    uint32_t a = long_adjust(distance);
+    if (length >= 3 + a && length <= 258 + a)
+        return Choice{270, length, distance, 1};
+    (void)e;
+    return Choice{0, 1, 0, 0};
+}
+
+void parse_optimal(LzEncoder *e, uint32_t end) {
+    MatchFinder *mf = &e->mf;
+    std::vector<OptNode> &nodes = e->nodes;
+    uint32_t nice = e->settings.nice_length;
+    while (e->pos < end) {
+        uint32_t start = e->pos;
+        uint32_t n = end - start < optimal_window ? end - start : optimal_window;
+        for (uint32_t j = 0; j <= n; j++)
+            nodes[j].price = no_price;
+        OptNode &first = nodes[0];
+        first.price = 0;
+        for (uint32_t k = 0; k < 4; k++)
+            first.recent[k] = e->ring[(e->ring_count - 1 - k) & 3];
+        first.last_length = e->last_length;
+        uint32_t stop = n;
+        Choice long_choice{0, 1, 0, 0};
+        for (uint32_t i = 0; i < stop; i++) {
+            if (i > 0)
+                settle_history(nodes.data(), i);
+            const OptNode &a = nodes[i];
+            uint32_t pos = start + i;
+            const uint8_t *buf = mf->buffer;
+            relax(nodes.data(), i + 1, a.price + e->main_cost[buf[pos]], i, buf[pos], 1, 0);
+            uint32_t room = mf->fill - pos;
+            uint32_t limit = room < max_length ? room : max_length;
+            if (limit < 2)
+                continue;
+            match_finder_insert_until(mf, pos);
+            uint32_t lowest = pos > max_match_distance ? pos - max_match_distance : 0;
+            if (lowest < mf->barrier)
+                lowest = mf->barrier;
+            uint32_t reach = n - i; // lengths beyond the window are not weighed
+            uint32_t longest = 0, longest_distance = 0;
+            for (uint32_t k = 0; k < 4; k++) {
+                uint32_t d = a.recent[k];
+                if (d == 0 || d > pos - lowest)
+                    continue;
+                uint32_t len = match_length_at(mf, pos, d, limit);
+                if (len > longest) {
+                    longest = len;
+                    longest_distance = d;
+                }
+                if (k == 0 && a.last_length != 0 && len >= a.last_length && a.last_length <= reach)
+                    relax(nodes.data(), i + a.last_length, a.price + e->main_cost[256], i, 256,
+                          a.last_length, d);
+                uint32_t adj = repeat_adjust(d);
+                uint32_t hi = len < 257 + adj ? len : 257 + adj;
+                if (hi > reach)
+                    hi = reach;
+                uint32_t base = a.price + e->main_cost[257 + k];
+                for (uint32_t L = 2 + adj; L <= hi; L++) {
+                    uint32_t slot = length_slot_of[L - 2 - adj];
+                    relax(nodes.data(), i + L,
+                          base + e->repeat_cost[slot] + length_extra_bits[slot] * cost_scale, i,
+                          257 + k, L, d);
+                }
+            }
+            MatchCandidate cands[max_match_candidates];
+            int found = match_finder_find(mf, pos, limit, cands);
+            uint32_t covered = 1;
+            for (int c = 0; c < found; c++) {
+                uint32_t len = cands[c].length, d = cands[c].distance;
+                if (len > longest) {
+                    longest = len;
+                    longest_distance = d;
+                }
+                if (d <= 256 && reach >= 2) {
+                    uint32_t slot = short_slot_of[d - 1];
+                    relax(nodes.data(), i + 2,
+                          a.price + e->main_cost[261 + slot] +
+                              short_distance_extra_bits[slot] * cost_scale,
+                          i, 261, 2, d);
+                }
+                uint32_t adj = long_adjust(d);
+                uint32_t lo = covered + 1 > 3 + adj ? covered + 1 : 3 + adj;
+                uint32_t hi = len < 258 + adj ? len : 258 + adj;
+                if (hi > reach)
+                    hi = reach;
+                uint32_t dslot = distance_slot(d - 1);
+                uint32_t base =
+                    a.price + e->distance_cost[dslot] + distance_extra_bits[dslot] * cost_scale;
+                for (uint32_t L = lo; L <= hi; L++) {
+                    uint32_t slot = length_slot_of[L - 3 - adj];
+                    relax(nodes.data(), i + L,
+                          base + e->main_cost[270 + slot] + length_extra_bits[slot] * cost_scale, i,
+                          270, L, d);
+                }
+                covered = len;
+            }
+            if (longest >= nice) {
+                long_choice = kind_for(e, a, longest, longest_distance);
+                if (long_choice.score == 0 && longest > 258) // too long for its kind
+                    long_choice = kind_for(e, a, 258, longest_distance);
+                if (long_choice.score != 0) {
+                    stop = i;
+                    break;
+                }
+            }
+        }
+        // Read the cheapest path backwards, then replay it forwards.
+        e->path.clear();
+        for (uint32_t j = stop; j > 0; j = nodes[j].from)
+            e->path.push_back(j);
+        for (size_t k = e->path.size(); k-- > 0;) {
+            const OptNode &step = nodes[e->path[k]];
+            uint32_t at = start + nodes[e->path[k]].from;
+            if (step.symbol < 256)
+                emit_literal(e, at);
+            else
+                emit_match(e, Choice{step.symbol, step.length, step.distance, 0});
+        }
+        e->pos = start + stop;
+        if (long_choice.score != 0) {
+            emit_match(e, long_choice);
+            e->pos += long_choice.length;
+        }
+        if (e->tokens.size() >= e->settings.block_tokens)
+            encode_block(e);
+    }
+}
+
 void reset_stream(LzEncoder *e) {
     match_finder_set_barrier(&e->mf, e->mf.fill);
     memset(e->ring, 0, sizeof e->ring);
@@ -712,17 +915,19 @@ LzEncoder *lz_encoder_create(int level) {
         build_slot_tables();
         slots_ready = true;
     }
-    if (level < 1 || level > 5)
-        level = pack_level_default;
     LzEncoder *e = new (std::nothrow) LzEncoder();
     if (!e)
         return nullptr;
-    e->settings = level_settings[level];
+    e->settings = level == pack_level_fast   ? settings_fast
+                  : level == pack_level_best ? settings_best
+                                             : settings_default;
     if (match_finder_init(&e->mf, e->settings.chain_limit, e->settings.nice_length) != 0) {
         delete e;
         return nullptr;
     }
     e->tokens.reserve(e->settings.block_tokens);
+    if (e->settings.lazy_steps < 0)
+        e->nodes.resize(optimal_window + 1);
     e->literal_cost = 8 * cost_scale;
     for (int s = 0; s < main_symbols; s++)
         e->main_cost[s] = 8 * cost_scale;
