@@ -23,7 +23,8 @@ int fuzz_unpack(const uint8_t *data, size_t size);
 // password, then the layout of fuzz_unpack; every entry is deciphered.
 int fuzz_cipher_unpack(const uint8_t *data, size_t size);
 
-// The whole extract_archive of the bytes as a setup file into a temporary
+// The whole extract_archive (or, for one size in two, the test mode of
+// extract_archive_ex) of the bytes as a setup file into a temporary
 // host root; checks that nothing appears outside the target folder.
 int fuzz_extract(const uint8_t *data, size_t size);
 
