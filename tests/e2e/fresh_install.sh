@@ -12,6 +12,7 @@ check "texts are English" dialog_texts_are en
 check "target folder proposed under Program Files" equals "$(dlg 103 text)" "$DEFAULT_TARGET"
 check "all language and shortcut boxes checked" equals "$(check_marks)" 11111
 check "progress line hidden" equals "$(dlg 107 visible)" 0
+check "keyboard focus in the target folder" grep -q '^TOP .* focus=103$' "$DLG"
 
 top=$(grep '^TOP ' "$DLG" | head -n1)
 rect=$(sed -n 's/.* rect=\([^ ]*\).*/\1/p' <<<"$top")
@@ -37,6 +38,7 @@ check "the setup ends after the message" setup_ends 30
 
 folder=$(unix_path "$DEFAULT_TARGET")
 check "every file installed with its bytes" installed_files_are "$folder" DE US '??'
+check "every file keeps its modification time" file_times_kept "$folder"
 check_recorded_installation "$DEFAULT_TARGET"
 # Three languages chosen and none stored before: the INI gets no language.
 check "no INI language written for three languages" equals \

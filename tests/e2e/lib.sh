@@ -209,7 +209,7 @@ click_child() {
     rect=$(child_field "$id" rect <"$lines")
     IFS=, read -r l t r b <<<"$rect"
     [ -n "$b" ] || return 1
-    xdotool mousemove --sync $(((l + r) / 2)) $(((t + b) / 2)) click 1
+    timeout 10 xdotool mousemove --sync $(((l + r) / 2)) $(((t + b) / 2)) click 1
 }
 
 # Puts the X keyboard focus on the top-level window with this caption.
@@ -221,7 +221,7 @@ focus_window() {
 }
 
 screenshot() {
-    import -window root "$ARTIFACTS/$1.png"
+    timeout 30 import -window root "$ARTIFACTS/$1.png"
 }
 
 # Registry value data as the system's reg tool prints it; empty when absent.
@@ -322,8 +322,8 @@ click() { click_child "$DLG" "$1"; }
 type_target() {
     focus_window "$DIALOG_CAPTION" || return 1
     click 103 || return 1
-    xdotool key --clearmodifiers End shift+Home BackSpace
-    xdotool type --delay 20 -- "$1"
+    timeout 10 xdotool key --clearmodifiers End shift+Home BackSpace
+    timeout 30 xdotool type --delay 20 -- "$1"
 }
 
 # Waits for a message box with this caption, keeps its lines in $MSG.
@@ -348,19 +348,30 @@ press_message_button() {
     click_child "$MSG" "${1:-1}"
 }
 
-# Installs with the dialog's proposal and defaults, or with a typed folder;
-# used by cases that need an installation first.
+# Installs with the dialog's proposal and defaults, or with a typed folder
+# and some boxes clicked first (ids); used by cases that need an
+# installation first.
 install_with_defaults() {
-    local target=${1:-}
+    local target=${1:-} id
+    shift
     start_setup
     read_dialog first-dialog || return 1
     if [ -n "$target" ]; then
         type_target "$target" || return 1
     fi
+    for id in "$@"; do
+        click "$id" || return 1
+    done
     click 1 || return 1
     read_message "$SUCCESS_CAPTION" first-success || return 1
     press_message_button 1 || return 1
     setup_ends 30
+}
+
+# Presses a key in the dialog, as a person at the keyboard would.
+press_key() {
+    focus_window "$DIALOG_CAPTION" || return 1
+    timeout 10 xdotool key --clearmodifiers "$1"
 }
 
 # ---- what was installed
@@ -412,6 +423,22 @@ installed_files_are() {
             bad=1
         fi
     done < <(cd "$folder" && find . -type f -printf '%P\n' | sort)
+    return $bad
+}
+
+# Every installed file carries its archive entry's modification time, which
+# the archive keeps to 2 seconds.
+file_times_kept() {
+    local folder=$1 rel bad=0 want got
+    while IFS= read -r rel; do
+        [ -f "$folder/$rel" ] || continue
+        want=$(stat -c %Y "$E2E_DEMO/$rel")
+        got=$(stat -c %Y "$folder/$rel")
+        if [ $((got - want)) -gt 2 ] || [ $((want - got)) -gt 2 ]; then
+            log "    $rel: modified $(date -u -d @"$got" +%FT%T), expected $(date -u -d @"$want" +%FT%T)"
+            bad=1
+        fi
+    done < <(cd "$E2E_DEMO" && find . -type f -printf '%P\n' | sort)
     return $bad
 }
 

@@ -10,7 +10,7 @@
 //   resources FILE           dialog template 100, bitmap 1, icon 1, manifest, version
 //
 // Lines:
-//   TOP class="..." text="..." rect=l,t,r,b style=0x... exstyle=0x... pid=N
+//   TOP class="..." text="..." rect=l,t,r,b style=0x... exstyle=0x... pid=N focus=ID
 //   CHILD id=N class="..." text="..." visible=0|1 checked=0|1 rect=l,t,r,b style=0x...
 // Rectangles are screen pixels: the X root's coordinates under Wine without a
 // window manager, so xdotool can click them.
@@ -77,14 +77,21 @@ static void print_window(HWND window) {
     RECT r;
     GetWindowRect(window, &r);
     DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
+    const DWORD thread = GetWindowThreadProcessId(window, &pid);
+    // The keyboard focus of the window's thread, as the id of a child.
+    GUITHREADINFO gui;
+    memset(&gui, 0, sizeof gui);
+    gui.cbSize = sizeof gui;
+    int focus = 0;
+    if (GetGUIThreadInfo(thread, &gui) && gui.hwndFocus && IsChild(window, gui.hwndFocus))
+        focus = GetDlgCtrlID(gui.hwndFocus);
     fputs("TOP class=", stdout);
     print_quoted(cls);
     fputs(" text=", stdout);
     print_quoted(text);
-    printf(" rect=%ld,%ld,%ld,%ld style=0x%08lx exstyle=0x%08lx pid=%lu\n", r.left, r.top, r.right,
-           r.bottom, (unsigned long)GetWindowLongA(window, GWL_STYLE),
-           (unsigned long)GetWindowLongA(window, GWL_EXSTYLE), (unsigned long)pid);
+    printf(" rect=%ld,%ld,%ld,%ld style=0x%08lx exstyle=0x%08lx pid=%lu focus=%d\n", r.left, r.top,
+           r.right, r.bottom, (unsigned long)GetWindowLongA(window, GWL_STYLE),
+           (unsigned long)GetWindowLongA(window, GWL_EXSTYLE), (unsigned long)pid, focus);
     EnumChildWindows(window, print_child, 0);
 }
 

@@ -4,10 +4,11 @@ source "$(dirname "$0")/lib.sh"
 case_begin running_product
 
 folder=$(unix_path "$DEFAULT_TARGET")
-check "the product is installed first" install_with_defaults
+# German only, so that the product starts in German: ZQNG.INI says "DE".
+check "the product is installed first" install_with_defaults "" 202 203
 (cd "$folder" && exec wine ZQNG.EXE >"$CASE_DIR/zqng.log" 2>&1) &
 product_pid=$!
-check "the product's window is shown" wait_window "ZQ Navigrove 3.20 [US]" "$CASE_DIR/product.txt"
+check "the product's window is shown" wait_window "ZQ Navigrove 3.20 [DE]" "$CASE_DIR/product.txt"
 check "its window class is ZQ Navigrove" grep -q '^TOP class="ZQ Navigrove" ' "$CASE_DIR/product.txt"
 screenshot product-running
 
@@ -16,5 +17,6 @@ check "the dialog appears" read_dialog dialog
 check "no product window once the dialog is shown" \
     not grep -q '^TOP class="ZQ Navigrove" ' "$DLG.all"
 check "the product's process has ended" timeout 20 tail --pid="$product_pid" -f /dev/null
-click 2
-check "Exit leaves the setup" setup_ends 30
+# Esc acts as Exit.
+check "pressing Esc" press_key Escape
+check "Esc leaves the setup" setup_ends 30

@@ -11,6 +11,7 @@ check "first installation into a typed folder" install_with_defaults "$target"
 check "first installation has every file" installed_files_are "$folder" DE US '??'
 check "Dir is the typed folder" equals "$(reg_value "$PRODUCT_KEY" Dir)" "$target"
 printf 'Zoom=9\r\n' >>"$folder/NAVGZIP.SET"
+touch -d '2001-02-03 04:05:06' "$folder/NAVGZIP.SET"
 cp "$folder/NAVGZIP.SET" "$CASE_DIR/settings.changed"
 
 start_setup
@@ -28,6 +29,7 @@ check "the setup ends after the message" setup_ends 30
 
 check "the changed settings file is kept" same_file "$CASE_DIR/settings.changed" \
     "$folder/NAVGZIP.SET"
+check "the kept settings file gets the entry's time" file_times_kept "$folder"
 SETTINGS_KEPT=1
 check "English and further-language files removed, German ones there" \
     installed_files_are "$folder" DE
