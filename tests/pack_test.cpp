@@ -227,6 +227,23 @@ TEST(PackRoundTrip, SingleFilesAtEveryLevel) {
         }
 }
 
+// Long inputs make the match finder slide its buffer (4 MiB) several times;
+// matches must still reach back the full window across each slide.
+TEST(PackRoundTrip, LongStreamAcrossBufferSlides) {
+    std::string far = executable_like(700000, 31);
+    std::string data;
+    for (int i = 0; data.size() < (size_t(11) << 20); i++)
+        data += executable_like(300000, uint32_t(40 + i)) + far.substr(size_t(i) * 20000, 60000) +
+                text_like(200000, uint32_t(i));
+    std::vector<std::string> parts = {data.substr(0, 5000000), data.substr(5000000)};
+    for (int level : all_levels) {
+        SCOPED_TRACE(level);
+        PackStats s{};
+        expect_round_trip(parts, level, true, level == pack_level_default ? "pw" : nullptr, &s);
+        EXPECT_GT(s.adjusted[2], 0u);
+    }
+}
+
 TEST(PackRoundTrip, ManySmallFiles) {
     std::vector<std::string> files;
     std::mt19937 rng(11);
