@@ -390,7 +390,11 @@ bool examine(const std::string &path, ArchiveEntry *e) {
     if (_stat64(path.c_str(), &st) != 0)
         return false;
     DWORD a = GetFileAttributesA(path.c_str());
-    e->attributes = a == INVALID_FILE_ATTRIBUTES ? (e->is_directory ? 0x10 : 0x20) : (a & 0x37);
+    e->attributes = a == INVALID_FILE_ATTRIBUTES ? 0 : (a & 0x37);
+    // A file with none of these bits ("normal") is stored as an archive file,
+    // so the setup never sets an empty attribute set.
+    if (e->attributes == 0)
+        e->attributes = e->is_directory ? 0x10 : 0x20;
 #else
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
