@@ -27,6 +27,8 @@ check "ZQSETUP.EXE: PE32+ GUI program importing system DLLs only" system_dlls_on
 check "ZQNG.EXE: PE32+ GUI program importing system DLLs only" system_dlls_only "$E2E_DEMO/ZQNG.EXE"
 check "UnInst.exe: PE32+ GUI program importing system DLLs only" \
     system_dlls_only "$E2E_DEMO/UnInst.exe"
+check "UnInst.exe asks for administrator rights" \
+    grep -q 'requestedExecutionLevel level="requireAdministrator"' "$E2E_DEMO/UnInst.exe"
 
 cp "$E2E_INSTALLER" "$(drive_c)/ZQSETUP.EXE"
 wine_run "$CASE_DIR/resources.raw" "$E2E_PROBE" resources 'C:\ZQSETUP.EXE'
