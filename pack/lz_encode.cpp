@@ -99,8 +99,8 @@ struct Piece {
     uint64_t acc;
     int bit_count;
     uint64_t flushed;
-    uint32_t refills;
-    uint64_t last_refill_at;
+    uint32_t refills;        // refills the decoder makes up to the current position
+    uint64_t last_refill_at; // piece offset of the last of them
 };
 
 struct OptNode {
@@ -754,7 +754,7 @@ void settle_history(OptNode *nodes, uint32_t i) {
 
 // How to send a match of this length and distance from a history, most
 // compact kind first; score stays 0 when no kind can carry it.
-Choice kind_for(const LzEncoder *e, const OptNode &at, uint32_t length, uint32_t distance) {
+Choice kind_for(const OptNode &at, uint32_t length, uint32_t distance) {
     if (distance == at.recent[0] && length == at.last_length)
         return Choice{256, length, distance, 1};
     for (uint32_t k = 0; k < 4; k++) {
@@ -765,7 +765,6 @@ Choice kind_for(const LzEncoder *e, const OptNode &at, uint32_t length, uint32_t
     uint32_t a = long_adjust(distance);
     if (length >= 3 + a && length <= 258 + a)
         return Choice{270, length, distance, 1};
-    (void)e;
     return Choice{0, 1, 0, 0};
 }
 
@@ -859,9 +858,9 @@ void parse_optimal(LzEncoder *e, uint32_t end) {
                 covered = len;
             }
             if (longest >= nice) {
-                long_choice = kind_for(e, a, longest, longest_distance);
+                long_choice = kind_for(a, longest, longest_distance);
                 if (long_choice.score == 0 && longest > 258) // too long for its kind
-                    long_choice = kind_for(e, a, 258, longest_distance);
+                    long_choice = kind_for(a, 258, longest_distance);
                 if (long_choice.score != 0) {
                     stop = i;
                     break;
