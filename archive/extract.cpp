@@ -96,21 +96,22 @@ static bool same_ignoring_case(const char *a, const char *b, size_t count) {
 }
 
 // Windows opens a device for these names in any folder ("SUB\CON.TXT" is the
-// console), so they would write outside the target folder.
+// console; the ports are numbered 0 to 9 and also with the superscript digits
+// 0xB9, 0xB2, 0xB3), so they would write outside the target folder.
 static bool device_name(const char *part, size_t length) {
-    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL"};
+    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     size_t base = 0;
     while (base < length && part[base] != '.')
         ++base;
     while (base > 0 && part[base - 1] == ' ')
         --base;
-    if (base == 3)
-        for (const char *device : devices)
-            if (same_ignoring_case(part, device, 3))
-                return true;
-    return base == 4 &&
-           (same_ignoring_case(part, "COM", 3) || same_ignoring_case(part, "LPT", 3)) &&
-           part[3] >= '1' && part[3] <= '9';
+    for (const char *device : devices)
+        if (base == strlen(device) && same_ignoring_case(part, device, base))
+            return true;
+    if (base != 4 || !(same_ignoring_case(part, "COM", 3) || same_ignoring_case(part, "LPT", 3)))
+        return false;
+    unsigned char digit = static_cast<unsigned char>(part[3]);
+    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
 // True when the entry's name stays below the target folder: it is relative
@@ -199,6 +200,13 @@ static void set_time_and_attributes(const ExtractionContext *ctx, const char *pa
         CloseHandle(file);
     }
     SetFileAttributesA(path, ctx->file_header.attributes);
+}
+
+// A file that failed its check must not pass for an installed one: when it
+// cannot be removed, it is at least emptied.
+static void discard_output(const char *path) {
+    if (platform_remove_file(path) != 0)
+        close_stream(open_archive_file(path, "wb", 2));
 }
 
 // Opens the entry's output file, creating its folders first; a file already
@@ -324,7 +332,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     if (bad) {
         report_install_error(window, ctx->file_name);
         if (!test_only)
-            platform_remove_file(path);
+            discard_output(path);
         return 3;
     }
     if (!test_only)
@@ -354,8 +362,12 @@ ExtractionResult extract_entries(HWND window, ExtractionContext *ctx) {
     CipherStart cipher_start = {};
     ExtractionResult result = 0;
     while (result == 0) {
-        if (read_next_file_header(ctx, request_file_or_subblock) == 0)
+        if (read_next_file_header(ctx, request_file_or_subblock) == 0) {
+            // A read that failed is no end of the archive: entries are missing.
+            if (ferror(ctx->archive_stream))
+                result = 2;
             break;
+        }
         if (ctx->block_header.head_type == head_type_subblock) {
             seek_stream(ctx->archive_stream, ctx->next_block, 0);
             continue;

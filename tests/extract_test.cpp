@@ -19,6 +19,7 @@
 #include "archive/extract.h"
 #include "archive/extraction_context.h"
 #include "pack/lz_encode.h"
+#include "platform/host/host_faults.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
@@ -486,6 +487,10 @@ TEST_F(ExtractTest, NamesLeavingTheTargetTouchNothingOutside) {
         "CON",
         "sub\\nul.txt",
         "Com1.log",
+        "LPT0",
+        "SUB\\COM\xB9",
+        "lpt\xB3.txt",
+        "conout$",
     };
     for (const char *name : names) {
         RarFileSpec hostile = rar_stored_entry(name, "evil");
@@ -505,12 +510,14 @@ TEST_F(ExtractTest, NamesLeavingTheTargetTouchNothingOutside) {
     EXPECT_FALSE(exists(root + "/D/Target/SUB"));
     // Names that only look odd stay allowed.
     strcpy(target, "D:\\Target");
-    ASSERT_EQ(run(rar_archive({rar_stored_entry(".hidden", "h"), rar_stored_entry("a..b", "d"),
-                               rar_stored_entry("CONFIG.SYS", "c")})),
-              0);
+    ASSERT_EQ(
+        run(rar_archive({rar_stored_entry(".hidden", "h"), rar_stored_entry("a..b", "d"),
+                         rar_stored_entry("CONFIG.SYS", "c"), rar_stored_entry("COM10", "p")})),
+        0);
     EXPECT_TRUE(exists(in_target(".hidden")));
     EXPECT_TRUE(exists(in_target("a..b")));
     EXPECT_TRUE(exists(in_target("CONFIG.SYS")));
+    EXPECT_TRUE(exists(in_target("COM10")));
 }
 
 TEST_F(ExtractTest, OverlongPathIsRefused) {
@@ -619,6 +626,28 @@ TEST_F(ExtractTest, DiskFullLeavesNoPartialFile) {
         EXPECT_EQ(read_file(in_target("SMALL.TXT")), "ok");
         EXPECT_EQ(captions(), std::vector<std::string>{"BIG.DAT"});
     }
+}
+
+TEST_F(ExtractTest, BadFileThatCannotBeRemovedIsEmptied) {
+    RarFileSpec damaged = rar_stored_entry("BAD.TXT", pattern_data(5000, 4));
+    damaged.file_crc ^= 1;
+    host_fault_arm(host_fault_remove, "BAD.TXT");
+    EXPECT_EQ(run(rar_archive({damaged})), 3);
+    host_faults_clear();
+    EXPECT_EQ(read_file(in_target("BAD.TXT")), "");
+    EXPECT_EQ(captions(), std::vector<std::string>{"BAD.TXT"});
+}
+
+TEST_F(ExtractTest, ReadErrorAtAHeaderIsNoEndOfArchive) {
+    std::string first = rar_archive({rar_stored_entry("A.TXT", "a")});
+    std::string archive =
+        rar_archive({rar_stored_entry("A.TXT", "a"), rar_stored_entry("B.TXT", "b")});
+    // The second header starts where the one-entry archive has its end block.
+    host_fault_streams("setup.exe", int64_t(first.size() - 7), true, -1);
+    EXPECT_EQ(run(archive), 2);
+    host_faults_clear();
+    EXPECT_EQ(read_file(in_target("A.TXT")), "a");
+    EXPECT_FALSE(exists(in_target("B.TXT")));
 }
 
 struct Seen {
