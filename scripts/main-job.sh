@@ -52,10 +52,11 @@ export WINEPREFIX=$job/prefix HOME=$job/home
 finish() {
     timeout 20 wineserver -k >/dev/null 2>&1
     timeout 30 wineserver -w >/dev/null 2>&1
-    remove_socket_dir "$WINEPREFIX"
+    remove_private_tmp
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
     rm -f "$(drive_c)/ZQSETUP.EXE"
 }
+use_private_tmp
 trap finish EXIT
 timeout 30 wineserver -p
 start_xvfb

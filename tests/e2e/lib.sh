@@ -43,6 +43,7 @@ make_template_prefix() {
     mkdir -p "$prefix.home"
     (
         export WINEPREFIX=$prefix HOME=$prefix.home
+        use_private_tmp
         timeout 180 wineboot -u >"$prefix.boot.log" 2>&1
         timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
             >>"$prefix.boot.log" 2>&1
@@ -55,7 +56,7 @@ make_template_prefix() {
                 mkdir "$d"
             fi
         done
-        remove_socket_dir "$prefix"
+        remove_private_tmp
     )
     rm -rf "$prefix.home"
 }
@@ -66,13 +67,18 @@ build_probe() {
         "$(dirname "${BASH_SOURCE[0]}")/probe.cpp" -lgdi32
 }
 
-# Debian's Wine keeps its server socket in /tmp/wine-XXXXXX, named in the
-# prefix's "wineserver" file; it outlives the server.
-remove_socket_dir() {
-    local name
-    name=$(cat "$1/wineserver" 2>/dev/null || true)
-    case $name in
-    wine-?*) rm -rf "/tmp/$name" ;;
+# Debian's Wine keeps its server socket in $TMPDIR/wine-XXXXXX, which outlives
+# the server: each prefix gets a temporary folder of its own, removed when the
+# prefix's server is gone. (Short, under /tmp: a socket path has a limit.)
+PRIVATE_TMP=
+use_private_tmp() {
+    PRIVATE_TMP=$(mktemp -d /tmp/zq-e2e.XXXXXX) || return 1
+    export TMPDIR=$PRIVATE_TMP
+}
+
+remove_private_tmp() {
+    case $PRIVATE_TMP in
+    /tmp/zq-e2e.?*) rm -rf "$PRIVATE_TMP" ;;
     esac
 }
 
@@ -88,6 +94,8 @@ case_begin() {
     trap 'exit 124' TERM INT
     cp -a "$E2E_TEMPLATE" "$WINEPREFIX"
     rm -f "$WINEPREFIX/wineserver"
+    use_private_tmp
+    echo "$PRIVATE_TMP" >"$CASE_DIR/tmpdir"
     # One server for the whole case, started before any program: two programs
     # started at once would otherwise each start a server of their own.
     timeout 30 wineserver -p
@@ -116,8 +124,8 @@ case_end() {
     if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
         timeout 20 wineserver -k >/dev/null 2>&1 || true
         timeout 30 wineserver -w >/dev/null 2>&1 || true
-        remove_socket_dir "$WINEPREFIX"
     fi
+    remove_private_tmp
     if [ -n "$XVFB_PID" ]; then
         kill "$XVFB_PID" 2>/dev/null || true
         wait "$XVFB_PID" 2>/dev/null || true

@@ -52,10 +52,14 @@ for name in "${cases[@]}"; do
     timeout -k 30 300 bash "$here/$name.sh" >"$E2E_DIR/logs/$name.log" 2>&1
     status=$?
     # A case that was killed cannot have cleaned up after itself.
-    if [ -d "$E2E_DIR/cases/$name/prefix" ]; then
-        WINEPREFIX=$E2E_DIR/cases/$name/prefix timeout 20 wineserver -k 2>/dev/null
-        remove_socket_dir "$E2E_DIR/cases/$name/prefix"
-        rm -rf "$E2E_DIR/cases/$name/prefix"
+    if [ -f "$E2E_DIR/cases/$name/tmpdir" ]; then
+        PRIVATE_TMP=$(cat "$E2E_DIR/cases/$name/tmpdir")
+        if [ -d "$PRIVATE_TMP" ]; then
+            TMPDIR=$PRIVATE_TMP WINEPREFIX=$E2E_DIR/cases/$name/prefix timeout 20 wineserver -k \
+                2>/dev/null
+            remove_private_tmp
+            rm -rf "$E2E_DIR/cases/$name/prefix"
+        fi
     fi
     if [ -f "$E2E_DIR/cases/$name/xvfb.pid" ]; then
         kill "$(cat "$E2E_DIR/cases/$name/xvfb.pid")" 2>/dev/null
