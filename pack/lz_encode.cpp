@@ -75,7 +75,7 @@ struct LevelSettings {
 // Small blocks let the codes follow the data closely; a block whose codes
 // would not pay for their table block simply keeps the codes in force.
 const LevelSettings settings_fast = {4, 24, 0, 8192};
-const LevelSettings settings_default = {24, 128, 1, 4096};
+const LevelSettings settings_default = {16, 64, 1, 4096};
 const LevelSettings settings_best = {64, 96, -1, 4096};
 
 struct Token {
