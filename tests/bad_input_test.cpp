@@ -385,9 +385,8 @@ TEST_F(BadInputTest, SameNameTwice) {
 
 // Windows also reserves COM0, LPT0 and the ports written with the Latin-1
 // superscript digits (0xB9, 0xB2, 0xB3): in any folder, such a name opens
-// a device. Disabled until the driver's device-name test knows them; today
-// they are written as files.
-TEST_F(BadInputTest, DISABLED_ReservedDeviceNamesOfEveryForm) {
+// a device.
+TEST_F(BadInputTest, ReservedDeviceNamesOfEveryForm) {
     contents = {"data"};
     const std::string names[] = {"COM0", "LPT0.TXT", "SUB\\COM\xB9", "LPT\xB2.LOG", "com\xB3"};
     for (const std::string &name : names) {

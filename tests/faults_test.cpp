@@ -227,12 +227,10 @@ TEST_F(FaultsTest, ArchiveReadsEndEarlyOrFail) {
             EXPECT_EQ(present.size(), k);
             if (k == archive.entries.size() || cut < archive.header_at[k] + 32) {
                 // The file ends at or within a fixed header: the reader takes
-                // it as the end of the archive. (A failed read there is the
-                // case of DISABLED_ReadErrorAtAHeaderIsNoEndOfArchive.)
-                if (!fails) {
-                    EXPECT_EQ(result, 0);
-                    EXPECT_TRUE(captions().empty());
-                }
+                // it as the end of the archive. A failed read there fails the
+                // run.
+                EXPECT_EQ(result, fails ? 2 : 0);
+                EXPECT_TRUE(captions().empty());
             } else if (cut == archive.header_at[k] + 32) {
                 // No name at all: refused like a name that leaves the target.
                 EXPECT_EQ(result, 4);
@@ -339,9 +337,8 @@ TEST_F(FaultsTest, AttributeAndTimeCallsFail) {
 }
 
 // A file that fails its checksum and then cannot be removed must not stay
-// behind looking like an installed file. Disabled until the driver empties
-// such a file when its removal fails: today the unverified bytes stay.
-TEST_F(FaultsTest, DISABLED_UnverifiedFileThatCannotBeRemoved) {
+// behind looking like an installed file: it is emptied.
+TEST_F(FaultsTest, UnverifiedFileThatCannotBeRemoved) {
     FaultArchive damaged;
     damaged.entries = {{"BAD.TXT", "BAD.TXT", pattern_data(5000, 4)}};
     RarFileSpec spec = rar_stored_entry("BAD.TXT", damaged.entries[0].data);
@@ -355,12 +352,12 @@ TEST_F(FaultsTest, DISABLED_UnverifiedFileThatCannotBeRemoved) {
 }
 
 // A read that fails where the next header begins is no end of the archive:
-// the files after it are missing, so the run must not succeed. Disabled
-// until the header reader tells a failed read from the end of the file;
-// today the run ends with 0.
-TEST_F(FaultsTest, DISABLED_ReadErrorAtAHeaderIsNoEndOfArchive) {
+// the files after it are missing, so the run fails as for an unreadable
+// archive.
+TEST_F(FaultsTest, ReadErrorAtAHeaderIsNoEndOfArchive) {
     host_fault_streams("setup.exe", int64_t(archive.header_at[1]), true, -1);
-    EXPECT_NE(run(), 0);
+    EXPECT_EQ(run(), 2);
+    EXPECT_TRUE(captions().empty());
     EXPECT_EQ(check_target().size(), 1u);
 }
 
