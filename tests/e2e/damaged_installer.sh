@@ -5,8 +5,8 @@ source "$(dirname "$0")/lib.sh"
 case_begin damaged_installer
 
 entry='MAPS\ASIA.MAP'
-python3 "$(dirname "$0")/damage.py" "$E2E_INSTALLER" "$CASE_DIR/damaged.exe" "$entry" \
-    >"$CASE_DIR/entries.txt"
+python3 "$(dirname "$0")/installer_archive.py" damage "$E2E_INSTALLER" "$CASE_DIR/damaged.exe" \
+    "$entry" >"$CASE_DIR/entries.txt"
 folder=$(unix_path "$DEFAULT_TARGET")
 
 start_setup "$CASE_DIR/damaged.exe"

@@ -68,3 +68,34 @@ check "manifest asks for administrator rights" \
 check "manifest declares DPI awareness" grep -q '^MANIFEST .*<dpiAware[^>]*>true</dpiAware>' \
     "$CASE_DIR/resources.txt"
 check "version 3.20" grep -qx 'VERSION 3.20.0.0' "$CASE_DIR/resources.txt"
+
+# The archive behind the image: where the setup looks for it, every file
+# encrypted, the compressed ones one solid stream.
+python3 "$(dirname "$0")/installer_archive.py" list "$E2E_INSTALLER" >"$CASE_DIR/archive.txt"
+archive_packed_for_the_setup() {
+    local offset flags method attributes name compressed=0 bad=0
+    {
+        read -r _ _ offset
+        if [ "${offset:-250000}" -ge 250000 ]; then
+            log "    archive at ${offset:-?}"
+            bad=1
+        fi
+        while read -r flags method attributes _ name; do
+            flags=$((${flags#flags=}))
+            method=${method#method=}
+            attributes=$((${attributes#attributes=}))
+            ((attributes & 0x10)) && continue
+            if ! ((flags & 0x04)); then
+                log "    not encrypted: $name"
+                bad=1
+            fi
+            if [ "$method" != 0x30 ] && ((compressed++)) && ! ((flags & 0x10)); then
+                log "    not solid: $name"
+                bad=1
+            fi
+        done
+    } <"$CASE_DIR/archive.txt"
+    [ "$compressed" -gt 0 ] || bad=1
+    return $bad
+}
+check "archive within the setup's scan, encrypted, solid" archive_packed_for_the_setup

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Makes a damaged copy of an installer: one byte in the middle of one
-entry's packed data is inverted.
+"""Looks into the archive behind an installer, as the setup finds it.
 
-  damage.py INSTALLER OUTPUT ENTRY
-
-Prints the archive's entry names in their order, one per line, the damaged
-one prefixed with "* ", so that the test knows which entries come before it
-(written) and after it (never reached).
+  installer_archive.py list INSTALLER
+      "archive at OFFSET", then one line per file header:
+      "flags=0xFFFF method=0xMM attributes=0xAAAAAAAA packed=N name"
+  installer_archive.py damage INSTALLER OUTPUT ENTRY
+      writes a copy with one byte in the middle of ENTRY's packed data
+      inverted; prints the entry names in archive order, the damaged one
+      prefixed with "* ", so that the test knows which entries come before it
+      (written) and after it (never reached).
 """
 
 import struct
@@ -26,7 +28,7 @@ def find_archive(data):
 
 
 def entries(data, start):
-    """(name, data offset, packed size) of every file header."""
+    """(name, data offset, packed size, flags, method, attributes) of every file header."""
     pos = start + len(MARKER)
     while pos + 7 <= len(data):
         head_type = data[pos + 2]
@@ -37,26 +39,34 @@ def entries(data, start):
         if head_type == 0x74:
             pack_size = struct.unpack_from("<I", data, pos + 7)[0]
             name_size = struct.unpack_from("<H", data, pos + 26)[0]
+            method = data[pos + 25]
+            attributes = struct.unpack_from("<I", data, pos + 28)[0]
             if flags & 0x100:
                 pack_size |= struct.unpack_from("<I", data, pos + 32)[0] << 32
                 name_at = pos + 40
             else:
                 name_at = pos + 32
             name = data[name_at:name_at + name_size].decode("cp1252")
-            yield name, pos + size, pack_size
+            yield name, pos + size, pack_size, flags, method, attributes
             add = pack_size
         elif flags & 0x8000:
             add = struct.unpack_from("<I", data, pos + 7)[0]
         pos += size + add
 
 
-def main():
-    if len(sys.argv) != 4:
-        sys.exit("usage: damage.py INSTALLER OUTPUT ENTRY")
-    source, target, wanted = sys.argv[1:]
+def list_entries(source):
+    data = open(source, "rb").read()
+    start = find_archive(data)
+    print("archive at %d" % start)
+    for name, _, pack_size, flags, method, attributes in entries(data, start):
+        print("flags=0x%04x method=0x%02x attributes=0x%08x packed=%d %s"
+              % (flags, method, attributes, pack_size, name))
+
+
+def damage(source, target, wanted):
     data = bytearray(open(source, "rb").read())
     hit = False
-    for name, offset, pack_size in entries(data, find_archive(data)):
+    for name, offset, pack_size, _, _, _ in entries(data, find_archive(data)):
         if name == wanted and pack_size > 0:
             data[offset + pack_size // 2] ^= 0xFF
             hit = True
@@ -66,6 +76,15 @@ def main():
     if not hit:
         sys.exit("no entry named " + wanted)
     open(target, "wb").write(data)
+
+
+def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "list":
+        list_entries(sys.argv[2])
+    elif len(sys.argv) == 5 and sys.argv[1] == "damage":
+        damage(*sys.argv[2:])
+    else:
+        sys.exit("usage: installer_archive.py list INSTALLER | damage INSTALLER OUTPUT ENTRY")
 
 
 if __name__ == "__main__":
