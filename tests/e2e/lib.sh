@@ -179,18 +179,13 @@ wait_window() {
     return $rc
 }
 
-dump_windows() {
-    timeout 60 wine "$E2E_PROBE" dump >"$1.raw" 2>"$1.err"
-    tr -d '\r' <"$1.raw" >"$1"
-    rm -f "$1.raw"
-}
-
 # The probe lines of one top-level window (by caption) and its children.
+# The caption goes through the environment: awk -v would read its
+# backslashes as escapes.
 window_lines() {
-    local file=$1 caption=$2
-    awk -v cap="text=\"$caption\"" '
-        /^TOP / { inside = index($0, cap) > 0 }
-        inside' "$file"
+    CAPTION_FIELD="text=\"$2\"" awk '
+        /^TOP / { inside = index($0, ENVIRON["CAPTION_FIELD"]) > 0 }
+        inside' "$1"
 }
 
 # A field of the child with the given id, from window_lines output on stdin.
