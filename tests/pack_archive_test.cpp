@@ -146,6 +146,11 @@ TEST(PackArchive, TreesRoundTripThroughTheDriver) {
             if (e.name == "ZQNG.EXE" || e.name == "ZQNG_DE.HLP") {
                 EXPECT_EQ(e.header.method, 0x30 + c.level);
             }
+            // Without a shared stream nothing stops a file from being stored
+            // when compression does not pay.
+            if (!stored && !c.solid) {
+                EXPECT_LT(e.header.pack_size, e.header.unp_size);
+            }
             if (!stored) {
                 // The first compressed entry starts the stream, the others
                 // continue it when the archive is solid.
