@@ -7,13 +7,13 @@
 # executions per target and the peak heap of one extraction.
 #
 # FUZZ_SECONDS   seconds per target (default 60)
-# FUZZ_TARGETS   which targets (default: header_walk unpack cipher_unpack extract)
+# FUZZ_TARGETS   which targets (default: header_walk unpack cipher_unpack round_trip extract)
 # FUZZ_BUILD     build folder (default build/fuzz); its corpora grow from run to run
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-"header_walk unpack cipher_unpack extract"}
+targets=${FUZZ_TARGETS:-"header_walk unpack cipher_unpack round_trip extract"}
 build=${FUZZ_BUILD:-build/fuzz}
 work=$build/fuzz-run
 

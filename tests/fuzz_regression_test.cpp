@@ -37,6 +37,7 @@ TEST(FuzzRegression, EveryInputThroughEveryTarget) {
         EXPECT_EQ(fuzz_header_walk(data, bytes.size()), 0);
         EXPECT_EQ(fuzz_unpack(data, bytes.size()), 0);
         EXPECT_EQ(fuzz_cipher_unpack(data, bytes.size()), 0);
+        EXPECT_EQ(fuzz_round_trip(data, bytes.size()), 0);
         EXPECT_EQ(fuzz_extract(data, bytes.size()), 0);
     }
 }

@@ -26,6 +26,7 @@
 #include "archive/extraction_context.h"
 #include "archive/header_reader.h"
 #include "archive/stream.h"
+#include "pack/lz_encode.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
 #include "unpack/lz_decode.h"
@@ -218,6 +219,81 @@ int fuzz_cipher_unpack(const uint8_t *data, size_t size) {
     // A password ends at its first NUL, as the driver's copy does.
     ctx->cipher_version = 20;
     unpack_entries(ctx, data + 1 + length, size - 1 - length);
+    free(ctx);
+    return 0;
+}
+
+static ssize_t capture_write(void *cookie, const char *buffer, size_t count) {
+    static_cast<std::string *>(cookie)->append(buffer, count);
+    return ssize_t(count);
+}
+
+// A stream whose writes land in text.
+static FILE *open_capture(std::string *text) {
+    cookie_io_functions_t io = {nullptr, capture_write, nullptr, memory_close};
+    return fopencookie(text, "wb", io);
+}
+
+static void append_piece(void *user, const uint8_t *data, size_t n) {
+    static_cast<std::string *>(user)->append(reinterpret_cast<const char *>(data), n);
+}
+
+static void piece_done(void *, uint64_t) {}
+
+int fuzz_round_trip(const uint8_t *data, size_t size) {
+    if (size < 1)
+        return 0;
+    // One encoder per level for the whole process, as the archive writer
+    // keeps one for a whole archive: each input begins with a fresh stream.
+    static const int levels[3] = {pack_level_fast, pack_level_default, pack_level_best};
+    static LzEncoder *encoders[3];
+    int choice = data[0] % 3;
+    if (!encoders[choice] && !(encoders[choice] = lz_encoder_create(levels[choice])))
+        fuzz_fail("no memory for the encoder");
+    LzEncoder *encoder = encoders[choice];
+    int files = ((data[0] >> 2) & 3) + 1;
+    int later_solid = (data[0] & 0x10) ? 1 : 0;
+    uint32_t pad_to = (data[0] & 0x20) ? 16 : 1;
+    const uint8_t *payload = data + 1;
+    size_t payload_size = size - 1;
+
+    std::string pieces[4];
+    int solid[4];
+    size_t start[5];
+    for (int i = 0; i <= files; ++i)
+        start[i] = payload_size * size_t(i) / size_t(files);
+    for (int i = 0; i < files; ++i) {
+        solid[i] = lz_begin_file(encoder, i == 0 ? 0 : later_solid, pad_to,
+                                 PieceSink{&pieces[i], append_piece, piece_done});
+        lz_feed(encoder, payload + start[i], start[i + 1] - start[i]);
+        lz_end_file(encoder);
+    }
+    lz_flush(encoder);
+
+    static uint8_t *window = static_cast<uint8_t *>(calloc(1, window_size));
+    ExtractionContext *ctx = new_context();
+    if (!window)
+        fuzz_fail("no memory for the window");
+    ctx->archive_format = 2;
+    for (int i = 0; i < files; ++i) {
+        if (pieces[i].size() % pad_to != 0 || pieces[i].size() > 0x7FFFFFFF)
+            fuzz_fail("packed piece not padded as asked");
+        std::string output;
+        MemoryFile input = {reinterpret_cast<const uint8_t *>(pieces[i].data()), pieces[i].size(),
+                            0, 0};
+        ctx->input_stream = open_memory(&input, "rb");
+        ctx->output_stream = open_capture(&output);
+        ctx->packed_left = int32_t(pieces[i].size());
+        ctx->unpacked_left = int32_t(start[i + 1] - start[i]);
+        ctx->decode_only = 0;
+        ctx->file_checksum = 0xFFFFFFFFu;
+        unpack_file(ctx, window, solid[i]);
+        close_stream(ctx->input_stream);
+        close_stream(ctx->output_stream);
+        if (output.size() != start[i + 1] - start[i] ||
+            memcmp(output.data(), payload + start[i], output.size()) != 0)
+            fuzz_fail("a packed file does not decode to its bytes");
+    }
     free(ctx);
     return 0;
 }

@@ -2,8 +2,9 @@
 // test archive writer: well-formed archives of small payloads (stored,
 // compressed, solid, encrypted, behind a program image) and a few hostile
 // shapes, plus packed streams in the layout fuzz_unpack and
-// fuzz_cipher_unpack read. Usage: fuzz_make_seeds <folder>; it fills
-// <folder>/header_walk, unpack, cipher and extract.
+// fuzz_cipher_unpack read, and payloads for fuzz_round_trip. Usage:
+// fuzz_make_seeds <folder>; it fills <folder>/header_walk, unpack, cipher,
+// round_trip and extract.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -228,15 +229,28 @@ static void stream_seeds(const std::string &unpack_folder, const std::string &ci
     }
 }
 
+// The layout of fuzz_round_trip: a control byte, then the bytes to pack.
+static void round_trip_seeds(const std::string &folder) {
+    std::vector<std::string> data = payloads();
+    int n = 0;
+    for (const std::string &payload : data) {
+        for (int control : {0x00, 0x1D, 0x3E, 0x2C}) {
+            write_seed(folder, "payload-" + std::to_string(n), char(control) + payload);
+            ++n;
+        }
+    }
+}
+
 int main(int argc, char **argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: fuzz_make_seeds <folder>\n");
         return 2;
     }
     std::string root = argv[1];
-    for (const char *name : {"", "/header_walk", "/unpack", "/cipher", "/extract"})
+    for (const char *name : {"", "/header_walk", "/unpack", "/cipher", "/round_trip", "/extract"})
         mkdir((root + name).c_str(), 0777);
     archive_seeds(root + "/header_walk", root + "/extract");
     stream_seeds(root + "/unpack", root + "/cipher");
+    round_trip_seeds(root + "/round_trip");
     return 0;
 }
