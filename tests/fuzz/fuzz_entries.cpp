@@ -223,6 +223,17 @@ int fuzz_cipher_unpack(const uint8_t *data, size_t size) {
     return 0;
 }
 
+// Bit by bit, independent of the product's table-driven code.
+static uint32_t reference_crc32(const uint8_t *data, size_t size) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
 static ssize_t capture_write(void *cookie, const char *buffer, size_t count) {
     static_cast<std::string *>(cookie)->append(buffer, count);
     return ssize_t(count);
@@ -293,6 +304,8 @@ int fuzz_round_trip(const uint8_t *data, size_t size) {
         if (output.size() != start[i + 1] - start[i] ||
             memcmp(output.data(), payload + start[i], output.size()) != 0)
             fuzz_fail("a packed file does not decode to its bytes");
+        if (~ctx->file_checksum != reference_crc32(payload + start[i], output.size()))
+            fuzz_fail("wrong checksum of the decoded bytes");
     }
     free(ctx);
     return 0;
