@@ -1004,9 +1004,9 @@ const PackStats *lz_stats(const LzEncoder *e) {
 }
 
 size_t lz_memory(const LzEncoder *e) {
-    return sizeof(LzEncoder) + match_buffer_size + 8 + (size_t(1) << 20) * 4 + (1u << 18) * 4 +
-           (1u << 15) * 4 + (1u << 16) * 4 + e->tokens.capacity() * sizeof(Token) +
-           e->tokens.capacity() * 16;
+    return sizeof(LzEncoder) + match_finder_memory() + e->tokens.capacity() * sizeof(Token) +
+           e->tokens.capacity() * sizeof(CodedToken) + e->nodes.capacity() * sizeof(OptNode) +
+           e->path.capacity() * sizeof(uint32_t);
 }
 
 int compress_buffer(const uint8_t *data, size_t n, int level, uint32_t pad_to,

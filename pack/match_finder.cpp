@@ -71,6 +71,11 @@ void match_finder_free(MatchFinder *mf) {
     memset(mf, 0, sizeof(*mf));
 }
 
+size_t match_finder_memory() {
+    return match_buffer_size + 8 + (size_t(1) << hash4_bits) * 4 + (size_t(1) << hash3_bits) * 4 +
+           (size_t(1) << 16) * 4 + size_t(chain_size) * 4;
+}
+
 uint32_t match_finder_make_room(MatchFinder *mf, uint32_t keep_from, uint32_t n) {
     if (mf->fill + n <= match_buffer_size)
         return 0;

@@ -2,6 +2,7 @@
 // 1 MiB of the stream.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint32_t max_match_distance = 0xFFFFF;
@@ -31,6 +32,8 @@ constexpr uint32_t match_buffer_size = 4u << 20;
 // 0 on success, -1 when memory is short.
 int match_finder_init(MatchFinder *mf, uint32_t chain_limit, uint32_t nice_length);
 void match_finder_free(MatchFinder *mf);
+// Bytes a match finder holds.
+size_t match_finder_memory();
 // Room for at least n more bytes; slides the buffer when needed. Returns the
 // number of bytes the positions moved down by (the caller adjusts its own).
 uint32_t match_finder_make_room(MatchFinder *mf, uint32_t keep_from, uint32_t n);
