@@ -128,7 +128,7 @@ case_end() {
     remove_private_tmp
     if [ -n "$XVFB_PID" ]; then
         kill "$XVFB_PID" 2>/dev/null || true
-        wait "$XVFB_PID" 2>/dev/null || true
+        timeout 10 tail --pid="$XVFB_PID" -f /dev/null || kill -9 "$XVFB_PID" 2>/dev/null || true
     fi
     [ "$status" = 0 ] || CASE_FAILURES=$((CASE_FAILURES + 1))
     if [ "$CASE_FAILURES" = 0 ]; then
