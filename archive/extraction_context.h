@@ -68,7 +68,7 @@ struct ExtractOptions;
 struct ExtractionContext {
     // Caller's inputs.
     const char *archive_path;
-    char *target_folder; // the caller's 260-character buffer; gets a trailing '\'
+    char *target_folder; // the caller's 260-character buffer, given a backslash at its end
     const ExtractOptions *options; // none for the setup's own run (extract.h)
 
     // Archive stream and headers.
