@@ -450,6 +450,8 @@ int fuzz_extract(const uint8_t *data, size_t size) {
                                        (first == "D" && second == "setup.exe"));
     if (!root_clean || folder_names(root + "/D", &first, &second) != 1 || first != "T")
         fuzz_fail("something was written outside the target folder");
+    if (options && folder_names(target_host, &first, &second) != 0)
+        fuzz_fail("the test mode wrote into the target folder");
 
     target_prefix_length = target_host.size();
     nftw(target_host.c_str(), remove_below_target, 16, FTW_DEPTH | FTW_PHYS);
