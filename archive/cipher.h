@@ -5,6 +5,7 @@
 // encryptor and a decryptor that start from the same key stay in step.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct ExtractionContext;
@@ -16,5 +17,7 @@ extern const uint8_t initial_subst_table[256];
 void init_cipher(ExtractionContext *ctx, const char *password);
 void encrypt_block(ExtractionContext *ctx, uint8_t *block);
 void decrypt_block(ExtractionContext *ctx, uint8_t *block);
+// count consecutive blocks, the same as decrypt_block on each in turn.
+void decrypt_blocks(ExtractionContext *ctx, uint8_t *data, size_t count);
 // Key update from 16 enciphered bytes.
 void mix_key(ExtractionContext *ctx, const uint8_t *block);

@@ -57,10 +57,8 @@ int32_t read_packed(ExtractionContext *ctx, uint8_t *destination, uint32_t count
         if (ctx->packed_left <= 0 || got == 0)
             break;
     }
-    if (ctx->cipher_version >= 20) {
-        for (int32_t offset = 0; offset < total; offset += 16)
-            decrypt_block(ctx, destination + offset);
-    }
+    if (ctx->cipher_version >= 20 && total > 0)
+        decrypt_blocks(ctx, destination, (size_t(total) + 15) / 16);
     return total;
 }
 
