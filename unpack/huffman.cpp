@@ -58,10 +58,15 @@ static uint32_t symbol_at(const DecodeTable *table, uint32_t v, uint32_t length)
     return table->symbols[index];
 }
 
-void decode_symbol_search(ExtractionContext *ctx, const DecodeTable *table, uint32_t v) {
+uint32_t decode_search(const DecodeTable *table, uint32_t v) {
     uint32_t length = code_length(table, v);
-    skip_bits(ctx, length);
-    ctx->symbol = symbol_at(table, v, length);
+    return (length << 9) | symbol_at(table, v, length);
+}
+
+void decode_symbol_search(ExtractionContext *ctx, const DecodeTable *table, uint32_t v) {
+    uint32_t found = decode_search(table, v);
+    skip_bits(ctx, found >> 9);
+    ctx->symbol = found & 0x1FF;
 }
 
 void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size) {
@@ -90,14 +95,28 @@ void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t siz
     }
     table->symbol_count = size;
 
+    // The inputs of one code length form a run of tops from the previous
+    // limit to this one, both multiples of 1 << shift below the cap, and
+    // within the run each code covers 1 << (decode_quick_bits - length)
+    // tops; so the table fills code by code. A capped limit takes every
+    // remaining input.
     constexpr uint32_t shift = 16 - decode_quick_bits;
-    for (uint32_t top = 0; top < (1u << decode_quick_bits); top++) {
-        uint32_t v = top << shift;
-        uint32_t length = code_length(table, v);
-        uint32_t symbol = symbol_at(table, v, length);
-        bool quick = length <= uint32_t(decode_quick_bits) && symbol <= 0x1FF;
-        table->quick[top] = uint16_t(quick ? (length << 9) | symbol : 0);
+    constexpr uint32_t quick_size = 1u << decode_quick_bits;
+    uint32_t top = 0;
+    for (uint32_t length = 1; length <= uint32_t(decode_quick_bits) && top < quick_size; length++) {
+        uint32_t limit = table->length_limit[length];
+        uint32_t end = limit >= 0xFFFF ? quick_size : limit >> shift;
+        uint32_t span = 1u << (decode_quick_bits - length);
+        for (uint32_t index = table->first_index[length]; top < end; index++) {
+            uint32_t symbol = table->symbols[index < table->symbol_count ? index : 0];
+            uint16_t entry = uint16_t(symbol <= 0x1FF ? (length << 9) | symbol : 0);
+            for (uint32_t k = 0; k < span; k++)
+                table->quick[top + k] = entry;
+            top += span;
+        }
     }
+    for (; top < quick_size; top++)
+        table->quick[top] = 0;
 }
 
 // The extraction entry points channel_tables at the storages; a record made

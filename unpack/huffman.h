@@ -12,6 +12,8 @@ void read_trailing_tables(ExtractionContext *ctx);
 // The comparison-tree search behind decode_symbol, for codes the quick
 // lookup does not hold; v is the peeked input with its lowest bit cleared.
 void decode_symbol_search(ExtractionContext *ctx, const DecodeTable *table, uint32_t v);
+// The same search without a record: (length << 9) | symbol, as in quick.
+uint32_t decode_search(const DecodeTable *table, uint32_t v);
 
 // Consumes one code and stores its symbol in ctx->symbol. Inline because the
 // decoding loop spends most of its time here: codes of up to
