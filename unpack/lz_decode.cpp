@@ -57,40 +57,21 @@ constexpr uint32_t refill_threshold = 8162;
 constexpr uint32_t flush_margin = 270;
 constexpr int32_t stale_input_limit = 32;
 
-static inline uint32_t take_bits(ExtractionContext *ctx, uint32_t n) {
-    uint32_t value = peek_bits(ctx) >> (16 - n);
-    skip_bits(ctx, n);
-    return value;
-}
-
-static inline uint32_t take_extra(ExtractionContext *ctx, uint32_t n) {
-    return n ? take_bits(ctx, n) : 0;
-}
-
-void copy_match(ExtractionContext *ctx) {
-    uint32_t n = ctx->match_length;
-    uint32_t d = ctx->match_distance;
-    ctx->old_distances[ctx->old_distance_count & 3] = d;
-    ctx->last_distance = d;
-    ctx->old_distance_count++;
-    ctx->last_length = n;
-    ctx->unpacked_left -= int32_t(n);
-
-    uint8_t *window = ctx->window;
-    uint32_t dest = ctx->window_pos & window_mask;
-    uint32_t gap = d & window_mask;
+// Copies n bytes from gap bytes back to dest and returns the position after
+// them.
+static inline uint32_t copy_in_window(uint8_t *window, uint32_t dest, uint32_t gap, uint32_t n) {
     uint32_t src = (dest - gap) & window_mask;
-    ctx->window_pos = (dest + n) & window_mask;
+    uint32_t end = (dest + n) & window_mask;
     if (dest + n > window_size || src + n > window_size) {
         for (uint32_t k = 0; k < n; k++)
             window[(dest + k) & window_mask] = window[(src + k) & window_mask];
-        return;
+        return end;
     }
     uint8_t *out = window + dest;
     const uint8_t *in = window + src;
     if (gap == 1) {
         memset(out, in[0], n);
-        return;
+        return end;
     }
     // Pieces of 8 read only bytes already final when the source lies at least
     // 8 bytes back, ahead of the destination, or on it.
@@ -103,16 +84,97 @@ void copy_match(ExtractionContext *ctx) {
         }
         for (; k < n; k++)
             out[k] = in[k];
-        return;
+        return end;
     }
     for (uint32_t k = 0; k < n; k++)
         out[k] = in[k];
+    return end;
 }
 
-// True once the reader has gone further past the end of the packed data than
-// any valid stream does.
-static inline bool past_packed_data(const ExtractionContext *ctx) {
-    return int32_t(ctx->input_pos) > ctx->input_end + stale_input_limit;
+// The match history a match leaves behind, before its bytes are copied.
+static inline void remember_match(ExtractionContext *ctx, uint32_t n, uint32_t d) {
+    ctx->old_distances[ctx->old_distance_count & 3] = d;
+    ctx->last_distance = d;
+    ctx->old_distance_count++;
+    ctx->last_length = n;
+}
+
+void copy_match(ExtractionContext *ctx) {
+    uint32_t n = ctx->match_length;
+    uint32_t d = ctx->match_distance;
+    remember_match(ctx, n, d);
+    ctx->unpacked_left -= int32_t(n);
+    ctx->window_pos =
+        copy_in_window(ctx->window, ctx->window_pos & window_mask, d & window_mask, n);
+}
+
+// The loop's copy of the record's bit reader and window position. Window
+// bytes are written through a byte pointer, which may alias any field of the
+// record, so the loop keeps these in locals and hands them back to the record
+// before every call that reads or moves them (saved_to / loaded_from).
+namespace {
+struct LoopState {
+    const uint8_t *input;
+    uint32_t pos;
+    uint32_t bit;
+    uint32_t field;
+    uint32_t symbol;
+    uint32_t window_pos;
+    int32_t unpacked_left;
+};
+} // namespace
+
+static inline void saved_to(ExtractionContext *ctx, const LoopState &st) {
+    ctx->input_pos = st.pos;
+    ctx->input_bit = st.bit;
+    ctx->bit_field = st.field;
+    ctx->symbol = st.symbol;
+    ctx->window_pos = st.window_pos;
+    ctx->unpacked_left = st.unpacked_left;
+}
+
+static inline void loaded_from(const ExtractionContext *ctx, LoopState &st) {
+    st.pos = ctx->input_pos;
+    st.bit = ctx->input_bit;
+    st.field = ctx->bit_field;
+    st.symbol = ctx->symbol;
+    st.window_pos = ctx->window_pos;
+    st.unpacked_left = ctx->unpacked_left;
+}
+
+// peek_bits on the locals. The fourth byte read is in the buffer: the loop
+// peeks at most 8 bytes past the refill threshold.
+static inline uint32_t peek(LoopState &st) {
+    const uint8_t *p = st.input + st.pos;
+    uint32_t word = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    st.field = (word << st.bit) >> 16;
+    return st.field;
+}
+
+static inline void skip(LoopState &st, uint32_t n) {
+    uint32_t bits = st.bit + n;
+    st.pos += bits >> 3;
+    st.bit = bits & 7;
+}
+
+static inline uint32_t take(LoopState &st, uint32_t n) {
+    uint32_t value = peek(st) >> (16 - n);
+    skip(st, n);
+    return value;
+}
+
+static inline uint32_t take_extra(LoopState &st, uint32_t n) {
+    return n ? take(st, n) : 0;
+}
+
+static inline uint32_t decode(LoopState &st, const DecodeTable *table) {
+    uint32_t v = peek(st) & 0xFFFE;
+    uint32_t found = table->quick[v >> (16 - decode_quick_bits)];
+    if (!found)
+        found = decode_search(table, v);
+    skip(st, found >> 9);
+    st.symbol = found & 0x1FF;
+    return st.symbol;
 }
 
 void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
@@ -124,55 +186,73 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
     // Wraps like the 32-bit count it is, even for a nonsensical size.
     ctx->unpacked_left = int32_t(uint32_t(ctx->unpacked_left) - 1);
 
-    while (ctx->unpacked_left >= 0) {
+    LoopState st;
+    st.input = ctx->input_buffer;
+    loaded_from(ctx, st);
+    uint32_t flush_pos = ctx->flush_pos;
+    // Past this position the reader has gone further beyond the end of the
+    // packed data than any valid stream does.
+    int32_t stale_limit = ctx->input_end + stale_input_limit;
+    while (st.unpacked_left >= 0) {
         // Only a literal at the last position leaves it at the window size.
-        if (ctx->window_pos > window_mask)
-            ctx->window_pos &= window_mask;
-        if (ctx->input_pos > refill_threshold)
+        if (st.window_pos > window_mask)
+            st.window_pos &= window_mask;
+        if (st.pos > refill_threshold) {
+            saved_to(ctx, st);
             fill_input(ctx, 0);
-        if (past_packed_data(ctx))
+            st.pos = ctx->input_pos;
+            stale_limit = ctx->input_end + stale_input_limit;
+        }
+        if (int32_t(st.pos) > stale_limit)
             break;
-        if (((ctx->flush_pos - ctx->window_pos) & window_mask) < flush_margin &&
-            ctx->flush_pos != ctx->window_pos)
+        if (((flush_pos - st.window_pos) & window_mask) < flush_margin &&
+            flush_pos != st.window_pos) {
+            saved_to(ctx, st);
             flush_window(ctx);
+            flush_pos = ctx->flush_pos;
+        }
 
-        decode_symbol(ctx, &ctx->main_table);
-        uint32_t s = ctx->symbol;
+        uint32_t s = decode(st, &ctx->main_table);
         if (s < 256) {
-            window[ctx->window_pos++] = uint8_t(s);
-            ctx->unpacked_left--;
+            window[st.window_pos++] = uint8_t(s);
+            st.unpacked_left--;
             continue;
         }
         uint32_t length;
         uint32_t distance;
         if (s >= 270) {
             uint32_t i = s - 270;
-            length = length_bases[i] + 3 + take_extra(ctx, length_extra_bits[i]);
-            decode_symbol(ctx, &ctx->distance_table);
-            uint32_t d = ctx->symbol;
-            distance = distance_bases[d] + 1 + take_extra(ctx, distance_extra_bits[d]);
+            length = length_bases[i] + 3 + take_extra(st, length_extra_bits[i]);
+            uint32_t d = decode(st, &ctx->distance_table);
+            distance = distance_bases[d] + 1 + take_extra(st, distance_extra_bits[d]);
             length += (distance >= 0x40000) + (distance >= 0x2000);
         } else if (s == 269) {
+            saved_to(ctx, st);
             read_code_tables(ctx);
+            loaded_from(ctx, st);
+            stale_limit = ctx->input_end + stale_input_limit;
             continue;
         } else if (s == 256) {
             length = ctx->last_length;
             distance = ctx->last_distance;
         } else if (s <= 260) {
             distance = ctx->old_distances[(ctx->old_distance_count - (s - 256)) & 3];
-            decode_symbol(ctx, &ctx->repeat_table);
-            uint32_t l = ctx->symbol;
-            length = length_bases[l] + 2 + take_extra(ctx, length_extra_bits[l]);
+            uint32_t l = decode(st, &ctx->repeat_table);
+            length = length_bases[l] + 2 + take_extra(st, length_extra_bits[l]);
             length += (distance >= 0x40000) + (distance >= 0x2000) + (distance >= 0x101);
         } else {
             uint32_t i = s - 261;
-            distance = short_distance_bases[i] + 1 + take_bits(ctx, short_distance_extra_bits[i]);
+            distance = short_distance_bases[i] + 1 + take(st, short_distance_extra_bits[i]);
             length = 2;
         }
         ctx->match_length = length;
         ctx->match_distance = distance;
-        copy_match(ctx);
+        remember_match(ctx, length, distance);
+        st.unpacked_left -= int32_t(length);
+        st.window_pos =
+            copy_in_window(window, st.window_pos & window_mask, distance & window_mask, length);
     }
+    saved_to(ctx, st);
 
     read_trailing_tables(ctx);
     flush_window(ctx);
