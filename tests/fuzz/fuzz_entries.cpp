@@ -251,6 +251,8 @@ static void append_piece(void *user, const uint8_t *data, size_t n) {
 
 static void piece_done(void *, uint64_t) {}
 
+static const char round_trip_password[] = "q4!Wm9#z";
+
 int fuzz_round_trip(const uint8_t *data, size_t size) {
     if (size < 1)
         return 0;
@@ -264,7 +266,10 @@ int fuzz_round_trip(const uint8_t *data, size_t size) {
     LzEncoder *encoder = encoders[choice];
     int files = ((data[0] >> 2) & 3) + 1;
     int later_solid = (data[0] & 0x10) ? 1 : 0;
-    uint32_t pad_to = (data[0] & 0x20) ? 16 : 1;
+    // Enciphered pieces go through the decoder's deciphering input, as the
+    // packer seals them: padded to 16, the cipher set up afresh per piece.
+    bool sealed = data[0] & 0x40;
+    uint32_t pad_to = (data[0] & 0x20) || sealed ? 16 : 1;
     const uint8_t *payload = data + 1;
     size_t payload_size = size - 1;
 
@@ -286,9 +291,17 @@ int fuzz_round_trip(const uint8_t *data, size_t size) {
     if (!window)
         fuzz_fail("no memory for the window");
     ctx->archive_format = 2;
+    ExtractionContext *sealer = sealed ? new_context() : nullptr;
     for (int i = 0; i < files; ++i) {
         if (pieces[i].size() % pad_to != 0 || pieces[i].size() > 0x7FFFFFFF)
             fuzz_fail("packed piece not padded as asked");
+        if (sealed) {
+            init_cipher(sealer, round_trip_password);
+            for (size_t at = 0; at < pieces[i].size(); at += 16)
+                encrypt_block(sealer, reinterpret_cast<uint8_t *>(&pieces[i][at]));
+            init_cipher(ctx, round_trip_password);
+            ctx->cipher_version = 20;
+        }
         std::string output;
         MemoryFile input = {reinterpret_cast<const uint8_t *>(pieces[i].data()), pieces[i].size(),
                             0, 0};
@@ -307,6 +320,7 @@ int fuzz_round_trip(const uint8_t *data, size_t size) {
         if (~ctx->file_checksum != reference_crc32(payload + start[i], output.size()))
             fuzz_fail("wrong checksum of the decoded bytes");
     }
+    free(sealer);
     free(ctx);
     return 0;
 }

@@ -25,9 +25,9 @@ int fuzz_cipher_unpack(const uint8_t *data, size_t size);
 
 // Our packer against our decoder: the bytes after byte 0 are cut into up to
 // four files, packed as one stream (byte 0: level by its value mod 3,
-// (files - 1) in bits 2-3, 0x10 later files solid, 0x20 pieces padded to 16)
-// and decoded again; every file must come back exactly, with the right
-// CRC-32.
+// (files - 1) in bits 2-3, 0x10 later files solid, 0x20 pieces padded to 16,
+// 0x40 pieces enciphered) and decoded again; every file must come back
+// exactly, with the right CRC-32.
 int fuzz_round_trip(const uint8_t *data, size_t size);
 
 // The whole extract_archive (or, for one size in two, the test mode of

@@ -234,7 +234,7 @@ static void round_trip_seeds(const std::string &folder) {
     std::vector<std::string> data = payloads();
     int n = 0;
     for (const std::string &payload : data) {
-        for (int control : {0x00, 0x1D, 0x3E, 0x2C}) {
+        for (int control : {0x00, 0x1D, 0x3E, 0x2C, 0x54}) {
             write_seed(folder, "payload-" + std::to_string(n), char(control) + payload);
             ++n;
         }
