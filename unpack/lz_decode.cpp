@@ -112,11 +112,20 @@ void copy_match(ExtractionContext *ctx) {
 // bytes are written through a byte pointer, which may alias any field of the
 // record, so the loop keeps these in locals and hands them back to the record
 // before every call that reads or moves them (saved_to / loaded_from).
+//
+// The bit reader holds the next bits of the buffer in a 64-bit word, most
+// significant first: count of them are valid and next is the buffer index of
+// the first byte not yet in the word, so the reader stands at bit
+// 8 * next - count. A step consumes at most 51 bits and the loop tops the
+// word up to at least 56 at the start of every step, so codes come from the
+// word with shifts alone. Bytes are loaded ahead of the reader but only from
+// the buffer, which nothing else changes between two refills of the loop.
 namespace {
 struct LoopState {
     const uint8_t *input;
-    uint32_t pos;
-    uint32_t bit;
+    uint64_t bits;
+    uint32_t count;
+    uint32_t next;
     uint32_t field;
     uint32_t symbol;
     uint32_t window_pos;
@@ -124,9 +133,43 @@ struct LoopState {
 };
 } // namespace
 
+static inline uint64_t load_big_endian(const uint8_t *p) {
+    return uint64_t(p[0]) << 56 | uint64_t(p[1]) << 48 | uint64_t(p[2]) << 40 |
+           uint64_t(p[3]) << 32 | uint64_t(p[4]) << 24 | uint64_t(p[5]) << 16 |
+           uint64_t(p[6]) << 8 | p[7];
+}
+
+static inline uint32_t reader_position(const LoopState &st) {
+    return 8 * st.next - st.count;
+}
+
+// Starts the word at the record's position; the 8 bytes read end inside the
+// buffer even when the position lies in its last 8 bytes.
+static inline void restart_reader(LoopState &st, uint32_t pos, uint32_t bit) {
+    constexpr uint32_t last_load = input_buffer_size - 8;
+    uint32_t base = pos < last_load ? pos : last_load;
+    uint32_t skipped = 8 * (pos - base) + bit;
+    st.bits = load_big_endian(st.input + base) << skipped;
+    st.count = 64 - skipped;
+    st.next = base + 8;
+}
+
+// Tops the word up to at least 56 bits with whole bytes. A byte already
+// partly in the word is ORed in again at the same place, which changes
+// nothing. The caller keeps the reader at most at the refill threshold.
+static inline void top_up(LoopState &st) {
+    if (st.count >= 56)
+        return;
+    st.bits |= load_big_endian(st.input + st.next) >> st.count;
+    uint32_t added = (63 - st.count) >> 3;
+    st.next += added;
+    st.count += 8 * added;
+}
+
 static inline void saved_to(ExtractionContext *ctx, const LoopState &st) {
-    ctx->input_pos = st.pos;
-    ctx->input_bit = st.bit;
+    uint32_t position = reader_position(st);
+    ctx->input_pos = position >> 3;
+    ctx->input_bit = position & 7;
     ctx->bit_field = st.field;
     ctx->symbol = st.symbol;
     ctx->window_pos = st.window_pos;
@@ -134,27 +177,22 @@ static inline void saved_to(ExtractionContext *ctx, const LoopState &st) {
 }
 
 static inline void loaded_from(const ExtractionContext *ctx, LoopState &st) {
-    st.pos = ctx->input_pos;
-    st.bit = ctx->input_bit;
+    restart_reader(st, ctx->input_pos, ctx->input_bit);
     st.field = ctx->bit_field;
     st.symbol = ctx->symbol;
     st.window_pos = ctx->window_pos;
     st.unpacked_left = ctx->unpacked_left;
 }
 
-// peek_bits on the locals. The fourth byte read is in the buffer: the loop
-// peeks at most 8 bytes past the refill threshold.
+// peek_bits on the word.
 static inline uint32_t peek(LoopState &st) {
-    const uint8_t *p = st.input + st.pos;
-    uint32_t word = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-    st.field = (word << st.bit) >> 16;
+    st.field = uint32_t(st.bits >> 48);
     return st.field;
 }
 
 static inline void skip(LoopState &st, uint32_t n) {
-    uint32_t bits = st.bit + n;
-    st.pos += bits >> 3;
-    st.bit = bits & 7;
+    st.bits <<= n;
+    st.count -= n;
 }
 
 static inline uint32_t take(LoopState &st, uint32_t n) {
@@ -197,13 +235,15 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
         // Only a literal at the last position leaves it at the window size.
         if (st.window_pos > window_mask)
             st.window_pos &= window_mask;
-        if (st.pos > refill_threshold) {
+        uint32_t pos = reader_position(st) >> 3;
+        if (pos > refill_threshold) {
             saved_to(ctx, st);
             fill_input(ctx, 0);
-            st.pos = ctx->input_pos;
+            pos = ctx->input_pos;
+            restart_reader(st, pos, ctx->input_bit);
             stale_limit = ctx->input_end + stale_input_limit;
         }
-        if (int32_t(st.pos) > stale_limit)
+        if (int32_t(pos) > stale_limit)
             break;
         if (((flush_pos - st.window_pos) & window_mask) < flush_margin &&
             flush_pos != st.window_pos) {
@@ -212,6 +252,7 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             flush_pos = ctx->flush_pos;
         }
 
+        top_up(st);
         uint32_t s = decode(st, &ctx->main_table);
         if (s < 256) {
             window[st.window_pos++] = uint8_t(s);
