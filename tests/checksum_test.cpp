@@ -30,7 +30,7 @@ TEST_F(CrcFixture, KindOneUsesLowSixteenBits) {
               ~0xCBF43926u);
 }
 
-// The eight-byte loop must agree with the plain byte loop at every length
+// The sixteen-byte loop must agree with the plain byte loop at every length
 // and alignment.
 TEST_F(CrcFixture, WordLoopMatchesByteLoop) {
     uint8_t data[64];
