@@ -122,6 +122,7 @@ static inline uint32_t substitute_words(const SubstWords &t, uint32_t x) {
 template <int N>
 static inline void decrypt_group(const SubstWords &t, const uint32_t (*keys)[4], uint8_t *data) {
     uint32_t x0[N], x1[N], x2[N], x3[N];
+#pragma GCC unroll 8
     for (int b = 0; b < N; b++) {
         const uint8_t *p = data + 16 * b;
         x0[b] = load_word(p) ^ keys[b][0];
@@ -132,8 +133,10 @@ static inline void decrypt_group(const SubstWords &t, const uint32_t (*keys)[4],
     // Two rounds per step, so the words trade places by renaming only; the
     // round keys of a backwards pass run 3, 2, 1, 0.
     for (int i = 0; i < 32; i += 4) {
+#pragma GCC unroll 2
         for (int step = 0; step < 2; step++) {
             int first = 3 - 2 * step;
+#pragma GCC unroll 8
             for (int b = 0; b < N; b++) {
                 uint32_t k = keys[b][first];
                 x0[b] ^= substitute_words(t, (x2[b] + rotl(x3[b], 11)) ^ k);
@@ -144,6 +147,7 @@ static inline void decrypt_group(const SubstWords &t, const uint32_t (*keys)[4],
             }
         }
     }
+#pragma GCC unroll 8
     for (int b = 0; b < N; b++) {
         uint8_t *p = data + 16 * b;
         store_word(p, x2[b] ^ keys[b][0]);
