@@ -162,11 +162,18 @@ void decrypt_blocks(ExtractionContext *ctx, uint8_t *data, size_t count) {
     SubstWords t;
     make_subst_words(ctx->subst_table, &t);
     uint32_t keys[group][4];
+    // The running key in locals: the record could alias the data bytes.
+    const uint32_t *crc = ctx->crc_table;
+    uint32_t key[4];
+    memcpy(key, ctx->cipher_key, sizeof key);
     while (count > 0) {
         int n = count < size_t(group) ? int(count) : group;
         for (int b = 0; b < n; b++) {
-            memcpy(keys[b], ctx->cipher_key, sizeof keys[b]);
-            mix_key(ctx, data + 16 * b);
+            memcpy(keys[b], key, sizeof keys[b]);
+            const uint8_t *block = data + 16 * b;
+            for (int j = 0; j < 4; j++)
+                key[j] ^=
+                    crc[block[j]] ^ crc[block[4 + j]] ^ crc[block[8 + j]] ^ crc[block[12 + j]];
         }
         if (n == group)
             decrypt_group<group>(t, keys, data);
@@ -176,6 +183,7 @@ void decrypt_blocks(ExtractionContext *ctx, uint8_t *data, size_t count) {
         data += 16 * n;
         count -= size_t(n);
     }
+    memcpy(ctx->cipher_key, key, sizeof key);
 }
 
 void init_cipher(ExtractionContext *ctx, const char *password) {
