@@ -260,7 +260,9 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     ctx->volume_continues = header.head_flags & flag_continued_in_next;
     if (ctx->volume_continues)
         return 2;
-    seek_stream(ctx->archive_stream, ctx->next_block - int32_t(header.pack_size), 0);
+    // In 32-bit unsigned arithmetic: a header without the data flag 0x8000
+    // may claim any pack_size, and the signed difference would overflow.
+    seek_stream(ctx->archive_stream, int32_t(uint32_t(ctx->next_block) - header.pack_size), 0);
 
     char path[path_buffer_size];
     size_t folder_len = strlen(ctx->target_folder);
