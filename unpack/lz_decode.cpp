@@ -9,10 +9,10 @@
 // Two margins make per-step limit tests enough, so nothing is tested per bit
 // or per byte:
 // - Input: one step outside a table block reads at most two codes of 15 bits
-//   and two runs of extra bits, 51 bits with the byte's used bits 58, and a
-//   peek looks two bytes further. Refilling once input_pos passes 8162 keeps
-//   every peek inside the 8192-byte buffer; table blocks refill for
-//   themselves at finer thresholds.
+//   and two runs of extra bits, 51 bits. The loop's bit word loads 8 bytes
+//   from at most 8 bytes past the reader, so refilling once input_pos passes
+//   8162 keeps every load inside the 8192-byte buffer; table blocks refill
+//   for themselves at finer thresholds.
 // - Window: the longest match is 260 bytes after its length adjustments, so
 //   flushing once fewer than 270 bytes are free means no step overwrites a
 //   byte that has not been written out.
@@ -27,10 +27,12 @@
 // proportional to its packed and unpacked sizes, and the short output fails
 // the entry's checksum comparison.
 //
-// Speed: codes mostly resolve with one quick-table read (huffman.cpp), and a
-// match that neither wraps around the ring nor overlaps within 8 bytes is
-// copied 8 bytes at a time; that gives the same bytes as the byte-by-byte copy
-// because every 8-byte piece reads only bytes that piece does not write.
+// Speed: codes come from a 64-bit word topped up once per step and mostly
+// resolve with one quick-table read (huffman.cpp); the loop's state lives in
+// locals rather than the record; and a match that neither wraps around the
+// ring nor overlaps within 8 bytes is copied 8 bytes at a time, which gives
+// the same bytes as the byte-by-byte copy because every 8-byte piece reads
+// only bytes that piece does not write.
 #include "unpack/lz_decode.h"
 
 #include <cstring>
