@@ -7,7 +7,6 @@
 // Whatever the input: the run ends with one of the driver's results, nothing
 // appears outside the target folder, and every file left in the target is
 // one of the archive's files, complete and verified.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -17,38 +16,15 @@
 #include <vector>
 
 #include "archive/extract.h"
-#include "pack/lz_encode.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/entry_data.h"
 #include "tests/support/test_paths.h"
 
 namespace {
 
 using Names = std::vector<std::string>;
-
-std::string pattern_data(size_t size, uint32_t seed) {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        data[i] = char('a' + (seed >> 24) % 5);
-    }
-    return data;
-}
-
-RarFileSpec compressed_entry(const std::string &name, const std::string &data) {
-    std::vector<uint8_t> packed;
-    EXPECT_EQ(compress_buffer(reinterpret_cast<const uint8_t *>(data.data()), data.size(),
-                              pack_level_default, 1, &packed, nullptr),
-              0);
-    RarFileSpec spec;
-    spec.name = name;
-    spec.method = 0x33;
-    spec.packed.assign(packed.begin(), packed.end());
-    spec.unp_size = int64_t(data.size());
-    spec.file_crc = rar_crc32(data);
-    return spec;
-}
 
 struct BadInputTest : testing::Test {
     std::string root;
@@ -85,23 +61,6 @@ struct BadInputTest : testing::Test {
         struct stat info;
         return stat(in_target(host).c_str(), &info) == 0;
     }
-    static void list_files(const std::string &folder, const std::string &prefix, Names *files) {
-        DIR *dir = opendir(folder.c_str());
-        if (!dir)
-            return;
-        while (dirent *entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            struct stat info;
-            std::string path = folder + "/" + name;
-            if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-                list_files(path, prefix + name + "/", files);
-            else
-                files->push_back(prefix + name);
-        }
-        closedir(dir);
-    }
     // The invariants every run keeps; returns the files in the target.
     Names check_run(ExtractionResult result) const {
         const ExtractionResult known[] = {0, 1, 2, 3, 4, 9, -1};
@@ -132,7 +91,9 @@ struct BadInputTest : testing::Test {
 // A stored, a compressed and a solid entry, a comment block and the end.
 TEST_F(BadInputTest, TruncatedAtEveryByte) {
     std::vector<std::pair<std::string, std::string>> files = {
-        {"A.TXT", pattern_data(150, 1)}, {"B.TXT", pattern_data(400, 2)}, {"C", "ccc"}};
+        {"A.TXT", pattern_data(150, 1, 'a', 5)},
+        {"B.TXT", pattern_data(400, 2, 'a', 5)},
+        {"C", "ccc"}};
     for (const auto &file : files)
         contents.push_back(file.second);
     std::string archive;
@@ -162,7 +123,7 @@ TEST_F(BadInputTest, TruncatedAtEveryByte) {
 // Every bit of every header field, flipped one at a time. Fields whose
 // effect the driver's rules fix get their result checked too.
 TEST_F(BadInputTest, FlippedBitInEveryHeaderField) {
-    const std::string first = pattern_data(300, 3);
+    const std::string first = pattern_data(300, 3, 'a', 5);
     const std::string second = "second file";
     contents = {first, second};
     std::string archive;
@@ -217,7 +178,7 @@ TEST_F(BadInputTest, FlippedBitInEveryHeaderField) {
 // Claimed sizes of 0, 2^31 - 1, 2^31 and 2^32 - 1 for the packed and the
 // unpacked size, stored and compressed.
 TEST_F(BadInputTest, ExtremeSizes) {
-    const std::string data = pattern_data(1000, 4);
+    const std::string data = pattern_data(1000, 4, 'a', 5);
     contents = {data, ""};
     struct Case {
         bool compressed;
@@ -309,7 +270,7 @@ TEST_F(BadInputTest, HostileNames) {
 // header is read where it begins, not inside that data.
 TEST_F(BadInputTest, FolderEntryWithData) {
     contents = {"next"};
-    RarFileSpec folder = rar_stored_entry("DIR", pattern_data(5000, 6));
+    RarFileSpec folder = rar_stored_entry("DIR", pattern_data(5000, 6, 'a', 5));
     folder.attributes = 0x10;
     RarFileSpec unix_folder = rar_stored_entry("UDIR", rar_archive({rar_stored_entry("X", "x")}));
     unix_folder.host_os = 3;

@@ -5,7 +5,6 @@
 // For each the result and the message are the driver's, nothing appears
 // outside the target folder, and every file left in the target is complete
 // and verified.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -15,37 +14,14 @@
 #include <vector>
 
 #include "archive/extract.h"
-#include "pack/lz_encode.h"
 #include "platform/host/host_faults.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/entry_data.h"
 #include "tests/support/test_paths.h"
 
 namespace {
-
-std::string pattern_data(size_t size, uint32_t seed) {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        data[i] = char('A' + (seed >> 24) % 7);
-    }
-    return data;
-}
-
-RarFileSpec compressed_entry(const std::string &name, const std::string &data) {
-    std::vector<uint8_t> packed;
-    EXPECT_EQ(compress_buffer(reinterpret_cast<const uint8_t *>(data.data()), data.size(),
-                              pack_level_default, 1, &packed, nullptr),
-              0);
-    RarFileSpec spec;
-    spec.name = name;
-    spec.method = 0x33;
-    spec.packed.assign(packed.begin(), packed.end());
-    spec.unp_size = int64_t(data.size());
-    spec.file_crc = rar_crc32(data);
-    return spec;
-}
 
 struct Entry {
     std::string name; // in the archive
@@ -64,9 +40,9 @@ struct FaultArchive {
 
 FaultArchive fault_archive() {
     FaultArchive archive;
-    archive.entries = {{"A.TXT", "A.TXT", pattern_data(3000, 1)},
-                       {"SUB\\B.BIN", "SUB/B.BIN", pattern_data(20000, 2)},
-                       {"C.TXT", "C.TXT", pattern_data(9000, 3)}};
+    archive.entries = {{"A.TXT", "A.TXT", pattern_data(3000, 1, 'A', 7)},
+                       {"SUB\\B.BIN", "SUB/B.BIN", pattern_data(20000, 2, 'A', 7)},
+                       {"C.TXT", "C.TXT", pattern_data(9000, 3, 'A', 7)}};
     rar_put_marker(archive.bytes);
     rar_put_main_header(archive.bytes, RarMainSpec());
     for (size_t i = 0; i < archive.entries.size(); ++i) {
@@ -123,26 +99,6 @@ struct FaultsTest : testing::Test {
     bool exists(const std::string &host) const {
         struct stat info;
         return stat(in_target(host).c_str(), &info) == 0;
-    }
-
-    // Every file below folder, by path relative to it.
-    static void list_files(const std::string &folder, const std::string &prefix,
-                           std::vector<std::string> *files) {
-        DIR *dir = opendir(folder.c_str());
-        if (!dir)
-            return;
-        while (dirent *entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            struct stat info;
-            std::string path = folder + "/" + name;
-            if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-                list_files(path, prefix + name + "/", files);
-            else
-                files->push_back(prefix + name);
-        }
-        closedir(dir);
     }
 
     // Nothing outside the target; each file in it is one of the archive's,
@@ -340,7 +296,7 @@ TEST_F(FaultsTest, AttributeAndTimeCallsFail) {
 // behind looking like an installed file: it is emptied.
 TEST_F(FaultsTest, UnverifiedFileThatCannotBeRemoved) {
     FaultArchive damaged;
-    damaged.entries = {{"BAD.TXT", "BAD.TXT", pattern_data(5000, 4)}};
+    damaged.entries = {{"BAD.TXT", "BAD.TXT", pattern_data(5000, 4, 'A', 7)}};
     RarFileSpec spec = rar_stored_entry("BAD.TXT", damaged.entries[0].data);
     spec.file_crc ^= 1;
     write_file(root + "/setup.exe", rar_archive({spec}));

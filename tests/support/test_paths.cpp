@@ -1,5 +1,8 @@
 #include "tests/support/test_paths.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -38,4 +41,23 @@ std::string read_file(const std::string &path) {
 void write_file(const std::string &path, const std::string &data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(data.data(), std::streamsize(data.size()));
+}
+
+void list_files(const std::string &folder, const std::string &prefix,
+                std::vector<std::string> *files) {
+    DIR *dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (dirent *entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat info;
+        std::string path = folder + "/" + name;
+        if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            list_files(path, prefix + name + "/", files);
+        else
+            files->push_back(prefix + name);
+    }
+    closedir(dir);
 }

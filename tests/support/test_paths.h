@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Path of a sample archive made by another archiver (shared test vectors).
 std::string external_sample(const char *name);
@@ -11,3 +12,7 @@ std::string make_temp_dir(const char *tag);
 void remove_tree(const std::string &path);
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &data);
+// Appends every file below folder, by its path relative to folder behind
+// prefix; folders are walked, not listed.
+void list_files(const std::string &folder, const std::string &prefix,
+                std::vector<std::string> *files);

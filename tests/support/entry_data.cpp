@@ -1,0 +1,30 @@
+#include "tests/support/entry_data.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "pack/lz_encode.h"
+
+std::string pattern_data(size_t size, uint32_t seed, char first, int letters) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        data[i] = char(first + (seed >> 24) % uint32_t(letters));
+    }
+    return data;
+}
+
+RarFileSpec compressed_entry(const std::string &name, const std::string &data) {
+    std::vector<uint8_t> packed;
+    EXPECT_EQ(compress_buffer(reinterpret_cast<const uint8_t *>(data.data()), data.size(),
+                              pack_level_default, 1, &packed, nullptr),
+              0);
+    RarFileSpec spec;
+    spec.name = name;
+    spec.method = 0x33;
+    spec.packed.assign(packed.begin(), packed.end());
+    spec.unp_size = int64_t(data.size());
+    spec.file_crc = rar_crc32(data);
+    return spec;
+}

@@ -1,0 +1,17 @@
+// Contents and entries the extraction tests build their archives from:
+// reproducible letter data that compresses well, and an entry packed by the
+// product's own packer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "tests/support/archive_builder.h"
+
+// size bytes, each one of the `letters` letters from first on, drawn by a
+// linear congruential sequence from seed: the same seed gives the same bytes.
+std::string pattern_data(size_t size, uint32_t seed, char first, int letters);
+// A method 0x33 entry of data packed at the default level, with its CRC-32;
+// a packer failure is a test failure.
+RarFileSpec compressed_entry(const std::string &name, const std::string &data);
