@@ -10,32 +10,13 @@
 #include "archive/crc.h"
 #include "pack/lz_encode.h"
 #include "tests/support/bit_writer.h"
+#include "tests/support/decoder.h"
 #include "tests/support/test_paths.h"
 #include "unpack/huffman.h"
 #include "unpack/lz_decode.h"
 #include "unpack/unpack_io.h"
 
 namespace {
-
-struct Decoder {
-    ExtractionContext *ctx;
-    uint8_t *window;
-};
-
-Decoder new_decoder() {
-    Decoder d;
-    d.ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
-    d.window = static_cast<uint8_t *>(calloc(1, window_size));
-    build_crc_table(d.ctx);
-    for (int k = 0; k < 4; k++)
-        d.ctx->channel_tables[k] = &d.ctx->channel_storage[k];
-    return d;
-}
-
-void free_decoder(Decoder &d) {
-    free(d.window);
-    free(d.ctx);
-}
 
 FILE *stream_of(const std::string &bytes) {
     FILE *f = tmpfile();

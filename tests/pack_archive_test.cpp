@@ -15,19 +15,12 @@
 #include "archive/extraction_context.h"
 #include "pack/archive_writer.h"
 #include "pack/lz_encode.h"
+#include "tests/support/entry_data.h"
 #include "tests/support/test_paths.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string random_bytes(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (char &c : s)
-        c = char(rng());
-    return s;
-}
 
 std::string text_like(size_t n, uint32_t seed) {
     static const char *words[] = {"Navigrove ", "setup ", "the ", "file ", "window\r\n",

@@ -13,6 +13,8 @@
 #include "archive/crc.h"
 #include "pack/huffman_build.h"
 #include "pack/lz_encode.h"
+#include "tests/support/decoder.h"
+#include "tests/support/entry_data.h"
 #include "unpack/huffman.h"
 #include "unpack/lz_decode.h"
 #include "unpack/unpack_io.h"
@@ -22,14 +24,6 @@ namespace {
 const int all_levels[] = {pack_level_fast, pack_level_default, pack_level_best};
 
 // ---- data ---------------------------------------------------------------
-
-std::string random_bytes(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (char &c : s)
-        c = char(rng());
-    return s;
-}
 
 std::string text_like(size_t n, uint32_t seed) {
     static const char *words[] = {"the ",       "window ",   "archive ", "of ",   "setup ",
@@ -84,26 +78,6 @@ void piece_end(void *user, uint64_t packed_size) {
     auto *p = static_cast<Packed *>(user);
     p->size = packed_size;
     p->ended++;
-}
-
-struct Decoder {
-    ExtractionContext *ctx;
-    uint8_t *window;
-};
-
-Decoder new_decoder() {
-    Decoder d;
-    d.ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
-    d.window = static_cast<uint8_t *>(calloc(1, window_size));
-    build_crc_table(d.ctx);
-    for (int k = 0; k < 4; k++)
-        d.ctx->channel_tables[k] = &d.ctx->channel_storage[k];
-    return d;
-}
-
-void free_decoder(Decoder &d) {
-    free(d.window);
-    free(d.ctx);
 }
 
 // Decodes one piece the way the extraction driver does; returns the output

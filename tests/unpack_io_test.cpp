@@ -7,6 +7,7 @@
 
 #include "archive/cipher.h"
 #include "archive/crc.h"
+#include "tests/support/entry_data.h"
 #include "unpack/unpack_io.h"
 
 namespace {
@@ -34,14 +35,6 @@ void free_io(Io &io) {
         fclose(io.ctx->input_stream);
     free(io.window);
     free(io.ctx);
-}
-
-std::string random_bytes(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (char &c : s)
-        c = char(rng());
-    return s;
 }
 
 std::string buffer_at(const ExtractionContext *ctx, size_t from, size_t n) {

@@ -2,9 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "pack/lz_encode.h"
+
+std::string random_bytes(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char &c : s)
+        c = char(rng());
+    return s;
+}
 
 std::string pattern_data(size_t size, uint32_t seed, char first, int letters) {
     std::string data(size, '\0');

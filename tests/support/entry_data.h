@@ -1,6 +1,6 @@
-// Contents and entries the extraction tests build their archives from:
-// reproducible letter data that compresses well, and an entry packed by the
-// product's own packer.
+// Contents and entries the tests build their archives and streams from:
+// reproducible random bytes, letter data that compresses well, and an entry
+// packed by the product's own packer.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,8 @@
 
 #include "tests/support/archive_builder.h"
 
+// n bytes from a Mersenne twister started at seed.
+std::string random_bytes(size_t n, uint32_t seed);
 // size bytes, each one of the `letters` letters from first on, drawn by a
 // linear congruential sequence from seed: the same seed gives the same bytes.
 std::string pattern_data(size_t size, uint32_t seed, char first, int letters);
