@@ -98,9 +98,9 @@ TEST_F(BadInputTest, TruncatedAtEveryByte) {
         contents.push_back(file.second);
     std::string archive;
     rar_put_marker(archive);
-    rar_put_main_header(archive, RarMainSpec());
+    rar_put_main_header(archive, RarMainEntry());
     rar_put_file(archive, rar_stored_entry("A.TXT", files[0].second));
-    rar_put_block(archive, RarBlockSpec{0x75, 0, -1, "comment", -1, -1, ""});
+    rar_put_block(archive, RarBlockEntry{0x75, 0, -1, "comment", -1, -1, ""});
     rar_put_file(archive, compressed_entry("B.TXT", files[1].second));
     rar_put_file(archive, compressed_entry("C", files[2].second));
     rar_put_end(archive);
@@ -128,7 +128,7 @@ TEST_F(BadInputTest, FlippedBitInEveryHeaderField) {
     contents = {first, second};
     std::string archive;
     rar_put_marker(archive);
-    rar_put_main_header(archive, RarMainSpec());
+    rar_put_main_header(archive, RarMainEntry());
     const size_t header = archive.size();
     rar_put_file(archive, rar_stored_entry("FIRST.TXT", first));
     rar_put_file(archive, rar_stored_entry("NEXT.TXT", second));
@@ -207,7 +207,7 @@ TEST_F(BadInputTest, ExtremeSizes) {
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << (c.compressed ? "compressed" : "stored") << " pack "
                                         << c.pack_size << " unp " << c.unp_size);
-        RarFileSpec entry =
+        RarFileEntry entry =
             c.compressed ? compressed_entry("SIZE.BIN", data) : rar_stored_entry("SIZE.BIN", data);
         if (c.pack_size >= 0)
             entry.pack_size = c.pack_size;
@@ -252,7 +252,7 @@ TEST_F(BadInputTest, HostileNames) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name.size() > 40 ? std::to_string(c.name.size()) + " bytes" : c.name);
-        RarFileSpec entry = rar_stored_entry(c.name, "data");
+        RarFileEntry entry = rar_stored_entry(c.name, "data");
         ExtractionResult result = run(rar_archive({entry, rar_stored_entry("AFTER.TXT", "data")}));
         Names present = check_run(result);
         EXPECT_EQ(result, c.result);
@@ -270,12 +270,12 @@ TEST_F(BadInputTest, HostileNames) {
 // header is read where it begins, not inside that data.
 TEST_F(BadInputTest, FolderEntryWithData) {
     contents = {"next"};
-    RarFileSpec folder = rar_stored_entry("DIR", pattern_data(5000, 6, 'a', 5));
+    RarFileEntry folder = rar_stored_entry("DIR", pattern_data(5000, 6, 'a', 5));
     folder.attributes = 0x10;
-    RarFileSpec unix_folder = rar_stored_entry("UDIR", rar_archive({rar_stored_entry("X", "x")}));
+    RarFileEntry unix_folder = rar_stored_entry("UDIR", rar_archive({rar_stored_entry("X", "x")}));
     unix_folder.host_os = 3;
     unix_folder.flags |= 0x00E0;
-    for (const RarFileSpec &entry : {folder, unix_folder}) {
+    for (const RarFileEntry &entry : {folder, unix_folder}) {
         SCOPED_TRACE(entry.name);
         ExtractionResult result = run(rar_archive({entry, rar_stored_entry("NEXT.TXT", "next")}));
         EXPECT_EQ(check_run(result), Names{"NEXT.TXT"});
@@ -285,16 +285,16 @@ TEST_F(BadInputTest, FolderEntryWithData) {
 }
 
 TEST_F(BadInputTest, ThousandsOfEntries) {
-    std::vector<RarFileSpec> entries;
+    std::vector<RarFileEntry> entries;
     for (int i = 0; i < 3000; ++i) {
         std::string name = "F" + std::to_string(i);
         contents.push_back(name);
         entries.push_back(rar_stored_entry("SUB" + std::to_string(i % 7) + "\\" + name, name));
     }
     // And as many empty folder entries between them.
-    std::vector<RarFileSpec> mixed;
-    for (const RarFileSpec &entry : entries) {
-        RarFileSpec folder = rar_stored_entry(entry.name + ".D", "");
+    std::vector<RarFileEntry> mixed;
+    for (const RarFileEntry &entry : entries) {
+        RarFileEntry folder = rar_stored_entry(entry.name + ".D", "");
         folder.attributes = 0x10;
         mixed.push_back(folder);
         mixed.push_back(entry);
@@ -311,7 +311,7 @@ TEST_F(BadInputTest, ThousandsOfEntries) {
 TEST_F(BadInputTest, ZipBombShapes) {
     const std::string zeros(4 << 20, '\0');
     contents = {std::string(1000, '\0')};
-    RarFileSpec bomb = compressed_entry("BOMB.BIN", zeros);
+    RarFileEntry bomb = compressed_entry("BOMB.BIN", zeros);
     bomb.unp_size = 1000;
     bomb.file_crc = rar_crc32(zeros);
     ExtractionResult result = run(rar_archive({bomb, rar_stored_entry("AFTER", "x")}));
@@ -319,7 +319,7 @@ TEST_F(BadInputTest, ZipBombShapes) {
     EXPECT_TRUE(check_run(result).empty());
     EXPECT_EQ(captions(), Names{"BOMB.BIN"});
 
-    RarFileSpec claims = compressed_entry("CLAIMS.BIN", std::string(1000, '\0'));
+    RarFileEntry claims = compressed_entry("CLAIMS.BIN", std::string(1000, '\0'));
     claims.unp_size = 0x7FFFFFF0;
     result = run(rar_archive({claims, rar_stored_entry("AFTER", "x")}));
     EXPECT_EQ(result, 3);
@@ -337,7 +337,7 @@ TEST_F(BadInputTest, SameNameTwice) {
     EXPECT_EQ(check_run(result), Names{"same.txt"});
     EXPECT_EQ(read_file(in_target("same.txt")), "second");
 
-    RarFileSpec bad = rar_stored_entry("SAME.TXT", "second");
+    RarFileEntry bad = rar_stored_entry("SAME.TXT", "second");
     bad.file_crc ^= 1;
     result = run(rar_archive({rar_stored_entry("SAME.TXT", "first"), bad}));
     EXPECT_EQ(result, 3);
@@ -366,7 +366,7 @@ TEST_F(BadInputTest, PackSizeOfAHeaderWithoutDataFlag) {
     contents = {"", "after"};
     for (int64_t pack_size : {int64_t(0x80000000), int64_t(0xFFFFFFFF), int64_t(0x7FFFFFFF)}) {
         SCOPED_TRACE(pack_size);
-        RarFileSpec entry = rar_stored_entry("NOFLAG.BIN", "");
+        RarFileEntry entry = rar_stored_entry("NOFLAG.BIN", "");
         entry.flags = 0;
         entry.pack_size = pack_size;
         entry.unp_size = 0;

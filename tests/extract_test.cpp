@@ -37,8 +37,8 @@ std::string pattern_data(size_t size, uint32_t seed) {
 }
 
 // A stored entry enciphered with the product's cipher under password.
-RarFileSpec encrypted_entry(const std::string &name, const std::string &data,
-                            const char *password) {
+RarFileEntry encrypted_entry(const std::string &name, const std::string &data,
+                             const char *password) {
     std::unique_ptr<ExtractionContext, void (*)(void *)> ctx(
         static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext))), free);
     build_crc_table(ctx.get());
@@ -47,11 +47,11 @@ RarFileSpec encrypted_entry(const std::string &name, const std::string &data,
     packed.resize((data.size() + 15) / 16 * 16, '\0');
     for (size_t at = 0; at < packed.size(); at += 16)
         encrypt_block(ctx.get(), reinterpret_cast<uint8_t *>(&packed[at]));
-    RarFileSpec spec = rar_stored_entry(name, data);
-    spec.flags |= 0x0004;
-    spec.packed = packed;
-    spec.unp_size = int64_t(data.size());
-    return spec;
+    RarFileEntry item = rar_stored_entry(name, data);
+    item.flags |= 0x0004;
+    item.packed = packed;
+    item.unp_size = int64_t(data.size());
+    return item;
 }
 
 void append_piece(void *user, const uint8_t *data, size_t n) {
@@ -63,10 +63,10 @@ void piece_done(void *, uint64_t) {}
 // The files as one solid stream, each piece enciphered under password (none
 // when empty); a name in stored_names becomes a stored entry outside the
 // stream.
-std::vector<RarFileSpec>
+std::vector<RarFileEntry>
 solid_entries(const std::vector<std::pair<std::string, std::string>> &files, const char *password,
               const std::vector<std::string> &stored_names) {
-    std::vector<RarFileSpec> entries(files.size());
+    std::vector<RarFileEntry> entries(files.size());
     LzEncoder *encoder = lz_encoder_create(pack_level_fast);
     EXPECT_NE(encoder, nullptr);
     std::vector<int> solid(files.size(), 0);
@@ -86,7 +86,7 @@ solid_entries(const std::vector<std::pair<std::string, std::string>> &files, con
     lz_flush(encoder);
     lz_encoder_free(encoder);
     for (size_t i = 0; i < files.size(); ++i) {
-        RarFileSpec &entry = entries[i];
+        RarFileEntry &entry = entries[i];
         entry.name = files[i].first;
         entry.file_crc = rar_crc32(files[i].second);
         entry.unp_size = int64_t(files[i].second.size());
@@ -94,7 +94,7 @@ solid_entries(const std::vector<std::pair<std::string, std::string>> &files, con
             entry.flags |= 0x0010;
         if (!password[0])
             continue;
-        RarFileSpec sealed = encrypted_entry(entry.name, entry.packed, password);
+        RarFileEntry sealed = encrypted_entry(entry.name, entry.packed, password);
         entry.flags |= 0x0004;
         entry.packed = sealed.packed;
     }
@@ -159,7 +159,7 @@ TEST_F(ExtractTest, LanguageFilter) {
     language_table[2].selected = 0;
     write_file(in_target("ZQNG_US.HLP"), "old us");
     write_file(in_target("zqng_fr.hlp"), "old fr");
-    std::vector<RarFileSpec> entries = {
+    std::vector<RarFileEntry> entries = {
         rar_stored_entry("ZQNG.DAT", "data"),
         rar_stored_entry("ZQNG_DE.HLP", "german"),
         rar_stored_entry("ZQNG_US.HLP", "english"),
@@ -185,7 +185,7 @@ TEST_F(ExtractTest, LanguageFilter) {
         }
     }
     std::vector<std::string> names;
-    for (const RarFileSpec &entry : entries)
+    for (const RarFileEntry &entry : entries)
         names.push_back(entry.name);
     EXPECT_EQ(progress(), names); // every entry is shown, written or not
     EXPECT_TRUE(host_message_boxes().empty());
@@ -214,7 +214,7 @@ TEST_F(ExtractTest, UncutProductBaseStillFilters) {
 
 TEST_F(ExtractTest, SettingsFileIsKept) {
     write_file(in_target("NAVGZIP.SET"), "user settings");
-    RarFileSpec settings = rar_stored_entry("NAVGZIP.SET", "factory settings");
+    RarFileEntry settings = rar_stored_entry("NAVGZIP.SET", "factory settings");
     settings.file_time = rar_dos_time(2006, 7, 15, 22, 0, 22);
     settings.attributes = 0x21;
     ASSERT_EQ(run(rar_archive({settings})), 0);
@@ -241,13 +241,13 @@ TEST_F(ExtractTest, OtherLetterCaseIsNotTheSettingsFile) {
 }
 
 TEST_F(ExtractTest, FoldersEmptyFilesAndProgress) {
-    RarFileSpec folder = rar_stored_entry("EMPTY", "");
+    RarFileEntry folder = rar_stored_entry("EMPTY", "");
     folder.attributes = 0x10;
-    RarFileSpec unix_folder = rar_stored_entry("UNIXDIR", "");
+    RarFileEntry unix_folder = rar_stored_entry("UNIXDIR", "");
     unix_folder.host_os = 3;
     unix_folder.flags = 0x80E0;
     unix_folder.attributes = 0x41ED;
-    RarFileSpec empty = rar_stored_entry("EMPTY.TXT", "");
+    RarFileEntry empty = rar_stored_entry("EMPTY.TXT", "");
     ASSERT_EQ(empty.file_crc, 0u);
     ASSERT_EQ(run(rar_archive({folder, rar_stored_entry("SUB\\FILE.TXT", "in sub"),
                                rar_stored_entry("A/B/C.TXT", "deep"), unix_folder, empty})),
@@ -278,10 +278,10 @@ TEST_F(ExtractTest, PlainHostTarget) {
 }
 
 TEST_F(ExtractTest, TimeAndAttributes) {
-    RarFileSpec read_only = rar_stored_entry("RO.TXT", "ro");
+    RarFileEntry read_only = rar_stored_entry("RO.TXT", "ro");
     read_only.file_time = rar_dos_time(2010, 11, 3, 0, 27, 28);
     read_only.attributes = 0x23;
-    RarFileSpec bad_date = rar_stored_entry("BADDATE.TXT", "x");
+    RarFileEntry bad_date = rar_stored_entry("BADDATE.TXT", "x");
     bad_date.file_time = 0x00000000; // month 0: the time stays as it was
     ASSERT_EQ(run(rar_archive({read_only, bad_date})), 0);
     struct stat info;
@@ -323,7 +323,7 @@ TEST_F(ExtractTest, SolidStreamWithUnwantedEntriesInBetween) {
         files.emplace_back(name, data);
     }
     for (const char *password : {"q4!Wm9#z", ""}) {
-        std::vector<RarFileSpec> entries = solid_entries(files, password, {"STORED.BIN"});
+        std::vector<RarFileEntry> entries = solid_entries(files, password, {"STORED.BIN"});
         EXPECT_EQ(entries[0].flags & 0x0010, 0);
         EXPECT_EQ(entries[2].flags & 0x0010, 0x0010);
         ExtractOptions options = {password, 0, nullptr, nullptr};
@@ -345,7 +345,7 @@ TEST_F(ExtractTest, SolidStreamWithUnwantedEntriesInBetween) {
 }
 
 TEST_F(ExtractTest, DamagedEntryEndsTheRun) {
-    RarFileSpec damaged = rar_stored_entry("B.TXT", "bbbb");
+    RarFileEntry damaged = rar_stored_entry("B.TXT", "bbbb");
     damaged.packed[1] ^= 1;
     ASSERT_EQ(run(rar_archive(
                   {rar_stored_entry("A.TXT", "aaaa"), damaged, rar_stored_entry("C.TXT", "cccc")})),
@@ -361,7 +361,7 @@ TEST_F(ExtractTest, DamagedEntryEndsTheRun) {
 }
 
 TEST_F(ExtractTest, MessageLanguage) {
-    RarFileSpec damaged = rar_stored_entry("B.TXT", "bbbb");
+    RarFileEntry damaged = rar_stored_entry("B.TXT", "bbbb");
     damaged.file_crc ^= 1;
     const struct {
         int32_t language;
@@ -402,18 +402,18 @@ TEST_F(ExtractTest, EncryptedEntries) {
 }
 
 TEST_F(ExtractTest, UnsupportedVersions) {
-    RarFileSpec v29 = rar_stored_entry("NEW.DAT", "new");
+    RarFileEntry v29 = rar_stored_entry("NEW.DAT", "new");
     v29.unp_ver = 29;
     v29.method = 0x33;
-    RarFileSpec v15 = rar_stored_entry("OLD.DAT", "old data");
+    RarFileEntry v15 = rar_stored_entry("OLD.DAT", "old data");
     v15.unp_ver = 15;
     v15.method = 0x33;
-    RarFileSpec stored_v29 = v29;
+    RarFileEntry stored_v29 = v29;
     stored_v29.method = 0x30;
-    RarFileSpec stored_v12 = rar_stored_entry("ANCIENT.DAT", "x");
+    RarFileEntry stored_v12 = rar_stored_entry("ANCIENT.DAT", "x");
     stored_v12.unp_ver = 12;
     const struct {
-        RarFileSpec entry;
+        RarFileEntry entry;
         ExtractionResult result;
         bool message;
     } cases[] = {
@@ -439,7 +439,7 @@ TEST_F(ExtractTest, StoredEntryOfTwoGigabytesOrMore) {
     // The size does not fit the signed counter; the copy writes nothing
     // rather than reading beyond its buffer, and the file fails its check.
     for (int64_t size : {int64_t(0x80000000), int64_t(0xFFFFFFFF)}) {
-        RarFileSpec huge = rar_stored_entry("HUGE.DAT", pattern_data(5000, 4));
+        RarFileEntry huge = rar_stored_entry("HUGE.DAT", pattern_data(5000, 4));
         huge.unp_size = size;
         strcpy(target, "D:\\Target");
         host_message_boxes().clear();
@@ -493,10 +493,10 @@ TEST_F(ExtractTest, NamesLeavingTheTargetTouchNothingOutside) {
         "conout$",
     };
     for (const char *name : names) {
-        RarFileSpec hostile = rar_stored_entry(name, "evil");
-        RarFileSpec folder = hostile;
+        RarFileEntry hostile = rar_stored_entry(name, "evil");
+        RarFileEntry folder = hostile;
         folder.attributes = 0x10;
-        for (const RarFileSpec &entry : {hostile, folder}) {
+        for (const RarFileEntry &entry : {hostile, folder}) {
             strcpy(target, "D:\\Target");
             host_message_boxes().clear();
             EXPECT_EQ(run(rar_archive({entry, rar_stored_entry("AFTER.TXT", "x")})), 4) << name;
@@ -552,7 +552,7 @@ TEST_F(ExtractTest, OverlongPathIsRefused) {
 }
 
 TEST_F(ExtractTest, Volumes) {
-    RarFileSpec continued = rar_stored_entry("SPLIT.DAT", "first half");
+    RarFileEntry continued = rar_stored_entry("SPLIT.DAT", "first half");
     continued.flags |= 0x0002;
     ASSERT_EQ(
         run(rar_archive({rar_stored_entry("A.TXT", "a"), continued, rar_stored_entry("B.TXT", "b")},
@@ -562,7 +562,7 @@ TEST_F(ExtractTest, Volumes) {
     EXPECT_FALSE(exists(in_target("SPLIT.DAT")));
     EXPECT_FALSE(exists(in_target("B.TXT")));
 
-    RarFileSpec from_previous = rar_stored_entry("REST.DAT", "second half");
+    RarFileEntry from_previous = rar_stored_entry("REST.DAT", "second half");
     from_previous.flags |= 0x0001;
     strcpy(target, "D:\\Target");
     EXPECT_EQ(run(rar_archive({from_previous, rar_stored_entry("C.TXT", "c")})), 2);
@@ -580,7 +580,7 @@ TEST_F(ExtractTest, ExternalMultiVolumeFirstPartEnds) {
 
 TEST_F(ExtractTest, FolderEntryDataIsPassedOver) {
     for (uint32_t attributes : {0x10u, 0x08u}) {
-        RarFileSpec folder = rar_stored_entry("DIR", std::string(37, '\x74'));
+        RarFileEntry folder = rar_stored_entry("DIR", std::string(37, '\x74'));
         folder.attributes = attributes;
         strcpy(target, "D:\\Target");
         ASSERT_EQ(run(rar_archive({folder, rar_stored_entry("NEXT.TXT", "next")})), 0);
@@ -629,7 +629,7 @@ TEST_F(ExtractTest, DiskFullLeavesNoPartialFile) {
 }
 
 TEST_F(ExtractTest, BadFileThatCannotBeRemovedIsEmptied) {
-    RarFileSpec damaged = rar_stored_entry("BAD.TXT", pattern_data(5000, 4));
+    RarFileEntry damaged = rar_stored_entry("BAD.TXT", pattern_data(5000, 4));
     damaged.file_crc ^= 1;
     host_fault_arm(host_fault_remove, "BAD.TXT");
     EXPECT_EQ(run(rar_archive({damaged})), 3);
@@ -665,7 +665,7 @@ TEST_F(ExtractTest, TestOnlyWritesNothing) {
     language_table[1].selected = 0;
     write_file(in_target("ZQNG_US.HLP"), "old");
     write_file(in_target("NAVGZIP.SET"), "mine");
-    RarFileSpec folder = rar_stored_entry("DIR", "");
+    RarFileEntry folder = rar_stored_entry("DIR", "");
     folder.attributes = 0x10;
     Seen seen;
     ExtractOptions options = {nullptr, 1, record_entry, &seen};
@@ -682,7 +682,7 @@ TEST_F(ExtractTest, TestOnlyWritesNothing) {
               (std::vector<std::string>{"ZQNG_US.HLP", "DIR", "SUB\\NAVGZIP.SET", "..\\odd"}));
     EXPECT_EQ(seen.results, (std::vector<int32_t>{0, 0, 0, 0}));
 
-    RarFileSpec damaged = rar_stored_entry("BAD.TXT", "bad");
+    RarFileEntry damaged = rar_stored_entry("BAD.TXT", "bad");
     damaged.file_crc ^= 0x100;
     write_file(in_target("BAD.TXT"), "installed earlier");
     seen = Seen();

@@ -44,14 +44,14 @@ FaultArchive fault_archive() {
                        {"SUB\\B.BIN", "SUB/B.BIN", pattern_data(20000, 2, 'A', 7)},
                        {"C.TXT", "C.TXT", pattern_data(9000, 3, 'A', 7)}};
     rar_put_marker(archive.bytes);
-    rar_put_main_header(archive.bytes, RarMainSpec());
+    rar_put_main_header(archive.bytes, RarMainEntry());
     for (size_t i = 0; i < archive.entries.size(); ++i) {
         const Entry &entry = archive.entries[i];
-        RarFileSpec spec = i == 0 ? rar_stored_entry(entry.name, entry.data)
-                                  : compressed_entry(entry.name, entry.data);
+        RarFileEntry item = i == 0 ? rar_stored_entry(entry.name, entry.data)
+                                   : compressed_entry(entry.name, entry.data);
         archive.header_at.push_back(archive.bytes.size());
         archive.data_at.push_back(archive.bytes.size() + 32 + entry.name.size());
-        rar_put_file(archive.bytes, spec);
+        rar_put_file(archive.bytes, item);
     }
     archive.header_at.push_back(archive.bytes.size());
     rar_put_end(archive.bytes);
@@ -297,9 +297,9 @@ TEST_F(FaultsTest, AttributeAndTimeCallsFail) {
 TEST_F(FaultsTest, UnverifiedFileThatCannotBeRemoved) {
     FaultArchive damaged;
     damaged.entries = {{"BAD.TXT", "BAD.TXT", pattern_data(5000, 4, 'A', 7)}};
-    RarFileSpec spec = rar_stored_entry("BAD.TXT", damaged.entries[0].data);
-    spec.file_crc ^= 1;
-    write_file(root + "/setup.exe", rar_archive({spec}));
+    RarFileEntry item = rar_stored_entry("BAD.TXT", damaged.entries[0].data);
+    item.file_crc ^= 1;
+    write_file(root + "/setup.exe", rar_archive({item}));
     host_fault_arm(host_fault_remove, "BAD.TXT");
     EXPECT_EQ(run(), 3);
     EXPECT_EQ(captions(), Names{"BAD.TXT"});

@@ -322,7 +322,7 @@ TEST_F(ReaderFixture, ArchiveBehindDataIsWalked) {
 TEST_F(ReaderFixture, DamagedMainHeaderIsRecorded) {
     std::string bytes;
     rar_put_marker(bytes);
-    RarMainSpec main;
+    RarMainEntry main;
     main.bad_crc = true;
     rar_put_main_header(bytes, main);
     rar_put_file(bytes, rar_stored_entry("a", "x"));
@@ -333,32 +333,32 @@ TEST_F(ReaderFixture, DamagedMainHeaderIsRecorded) {
     EXPECT_EQ(ctx->file_header_damaged, 0);
 }
 
-std::string archive_of(const std::vector<RarBlockSpec> &blocks,
-                       const std::vector<RarFileSpec> &files) {
+std::string archive_of(const std::vector<RarBlockEntry> &blocks,
+                       const std::vector<RarFileEntry> &files) {
     std::string bytes;
     rar_put_marker(bytes);
-    rar_put_main_header(bytes, RarMainSpec{});
-    for (const RarBlockSpec &block : blocks)
+    rar_put_main_header(bytes, RarMainEntry{});
+    for (const RarBlockEntry &block : blocks)
         rar_put_block(bytes, block);
-    for (const RarFileSpec &file : files)
+    for (const RarFileEntry &file : files)
         rar_put_file(bytes, file);
     rar_put_end(bytes, 201);
     return bytes;
 }
 
-RarBlockSpec block(uint8_t type, uint16_t flags, std::string data = "", int64_t add_size = -1) {
-    RarBlockSpec spec;
-    spec.type = type;
-    spec.flags = flags;
-    spec.data = data;
-    spec.add_size = add_size;
-    return spec;
+RarBlockEntry block(uint8_t type, uint16_t flags, std::string data = "", int64_t add_size = -1) {
+    RarBlockEntry item;
+    item.type = type;
+    item.flags = flags;
+    item.data = data;
+    item.add_size = add_size;
+    return item;
 }
 
 // Every block that is neither a file header nor a sub-block is passed over by
 // head_size, + add_size with flag 0x8000.
 TEST_F(ReaderFixture, OtherBlocksArePassedOver) {
-    std::vector<RarBlockSpec> blocks = {
+    std::vector<RarBlockEntry> blocks = {
         block(0x75, 0x0000),       block(0x75, 0x8000, "comment"),
         block(0x76, 0x8000, "av"), block(0x78, 0xc000, std::string(514, 'r')),
         block(0x7b, 0x4000),       block(0x00, 0x0000),
@@ -373,7 +373,7 @@ TEST_F(ReaderFixture, OtherBlocksArePassedOver) {
 }
 
 TEST_F(ReaderFixture, HeaderLongerThanNameKeepsDataPosition) {
-    RarFileSpec entry = rar_stored_entry("n.txt", "payload");
+    RarFileEntry entry = rar_stored_entry("n.txt", "payload");
     entry.extra = "comment inside the header";
     open_bytes(archive_of({}, {entry, rar_stored_entry("m.txt", "more")}));
     ASSERT_EQ(locate_archive(ctx), 1);
@@ -389,7 +389,7 @@ TEST_F(ReaderFixture, HeaderLongerThanNameKeepsDataPosition) {
 }
 
 TEST_F(ReaderFixture, LongNameIsCut) {
-    RarFileSpec entry = rar_stored_entry(std::string(300, 'n'), "tail");
+    RarFileEntry entry = rar_stored_entry(std::string(300, 'n'), "tail");
     open_bytes(archive_of({}, {entry, rar_stored_entry("next", "n")}));
     ASSERT_EQ(locate_archive(ctx), 1);
     ASSERT_EQ(read_next_file_header(ctx, request_file_or_subblock), 32 + 259);
@@ -412,16 +412,16 @@ TEST_F(ReaderFixture, LongNameIsCut) {
 TEST_F(ReaderFixture, EndOfArchive) {
     struct EndCase {
         const char *what;
-        RarBlockSpec block;
+        RarBlockEntry block;
         size_t cut; // bytes removed from the end of the archive
     };
-    RarBlockSpec short_head = block(0x75, 0);
+    RarBlockEntry short_head = block(0x75, 0);
     short_head.head_size = 6;
-    RarBlockSpec zero_head = block(0x74, 0);
+    RarBlockEntry zero_head = block(0x74, 0);
     zero_head.head_size = 0;
-    RarBlockSpec wraps = block(0x75, 0x8000, "", 0xFFFFFFF9u);
-    RarBlockSpec negative = block(0x75, 0x8000, "", 0x80000000u);
-    RarBlockSpec past_end = block(0x75, 0x8000, "", 1000000);
+    RarBlockEntry wraps = block(0x75, 0x8000, "", 0xFFFFFFF9u);
+    RarBlockEntry negative = block(0x75, 0x8000, "", 0x80000000u);
+    RarBlockEntry past_end = block(0x75, 0x8000, "", 1000000);
     std::vector<EndCase> cases = {
         {"head_size 6", short_head, 0},
         {"head_size 0", zero_head, 0},
@@ -449,7 +449,7 @@ TEST_F(ReaderFixture, EndOfArchive) {
 // end of the file: it is still returned, and the walk then ends.
 TEST_F(ReaderFixture, PackSizePastEndOfFile) {
     std::string bytes = small_archive();
-    RarFileSpec entry = rar_stored_entry("big", "abc");
+    RarFileEntry entry = rar_stored_entry("big", "abc");
     entry.pack_size = 5000000;
     rar_put_file(bytes, entry);
     open_bytes(bytes);
@@ -460,7 +460,7 @@ TEST_F(ReaderFixture, PackSizePastEndOfFile) {
 }
 
 TEST_F(ReaderFixture, DamagedFileHeaderIsRecorded) {
-    RarFileSpec entry = rar_stored_entry("bad", "x");
+    RarFileEntry entry = rar_stored_entry("bad", "x");
     entry.bad_crc = true;
     open_bytes(rar_archive({entry, rar_stored_entry("good", "y")}));
     std::vector<Seen> seen = walk();
@@ -483,9 +483,9 @@ TEST_F(ReaderFixture, Normalisation) {
         {2, 0x8000, 0x08, 2, 0x08},   {3, 0x80E0, 0x41ed, 3, 0x10}, {3, 0x8090, 0x81a4, 3, 0x20},
         {3, 0x80C0, 0x81a4, 3, 0x20}, {7, 0x80E0, 0xFFFF, 0, 0x10}, {200, 0x8000, 0x1234, 0, 0x20},
     };
-    std::vector<RarFileSpec> entries;
+    std::vector<RarFileEntry> entries;
     for (const NormCase &c : cases) {
-        RarFileSpec entry = rar_stored_entry("d/e\\f/g", "");
+        RarFileEntry entry = rar_stored_entry("d/e\\f/g", "");
         entry.host_os = c.host_os;
         entry.flags = c.flags;
         entry.attributes = c.attributes;

@@ -142,9 +142,9 @@ TEST_F(ZqrarFixture, ListsExternalSamples) {
 }
 
 TEST_F(ZqrarFixture, ListsArchiveBehindProgramWithMarks) {
-    RarFileSpec damaged = rar_stored_entry("bad header.txt", "x");
+    RarFileEntry damaged = rar_stored_entry("bad header.txt", "x");
     damaged.bad_crc = true;
-    RarFileSpec solid = rar_stored_entry("dir/solid.txt", "solid");
+    RarFileEntry solid = rar_stored_entry("dir/solid.txt", "solid");
     solid.flags = 0x8010;
     solid.file_time = rar_dos_time(2001, 2, 3, 4, 5, 6);
     std::string program(0x18000, 'p');
@@ -287,8 +287,8 @@ TEST_F(ZqrarFixture, ExtractsEncryptedSampleIntoNewFolder) {
 
 // A stored entry enciphered with the setup's built-in password, as the
 // installer carries its files.
-RarFileSpec installer_entry(const std::string &name, const std::string &data) {
-    RarFileSpec entry = rar_stored_entry(name, data);
+RarFileEntry installer_entry(const std::string &name, const std::string &data) {
+    RarFileEntry entry = rar_stored_entry(name, data);
     std::string packed = data;
     packed.resize((data.size() + 15) / 16 * 16, '\0');
     ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
@@ -380,7 +380,7 @@ TEST_F(ZqrarFixture, ExtractsIntoCurrentFolderByDefault) {
 TEST_F(ZqrarFixture, ExtractionFailures) {
     std::string archive = save("a.rar", rar_archive({rar_stored_entry("f.txt", "f")}));
     std::string not_folder = save("file", "x");
-    RarFileSpec bad = rar_stored_entry("bad.txt", "damaged");
+    RarFileEntry bad = rar_stored_entry("bad.txt", "damaged");
     bad.file_crc ^= 1;
     std::string damaged = save("d.rar", rar_archive({rar_stored_entry("good.txt", "g"), bad,
                                                      rar_stored_entry("after.txt", "a")}));

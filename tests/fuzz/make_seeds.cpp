@@ -116,22 +116,22 @@ static std::string unpack_input(const std::vector<std::string> &files,
 
 // Compressed entries of one solid stream, enciphered under password when it
 // is not empty.
-static std::vector<RarFileSpec> compressed_entries(const std::vector<std::string> &names,
-                                                   const std::vector<std::string> &files,
-                                                   const char *password) {
+static std::vector<RarFileEntry> compressed_entries(const std::vector<std::string> &names,
+                                                    const std::vector<std::string> &files,
+                                                    const char *password) {
     std::vector<int> solid;
     std::vector<std::string> pieces =
         solid_pieces(files, pack_level_default, password[0] ? 16 : 1, &solid);
-    std::vector<RarFileSpec> entries;
+    std::vector<RarFileEntry> entries;
     for (size_t i = 0; i < files.size(); ++i) {
-        RarFileSpec spec;
-        spec.name = names[i];
-        spec.method = 0x33;
-        spec.unp_size = int64_t(files[i].size());
-        spec.file_crc = rar_crc32(files[i]);
-        spec.packed = password[0] ? encipher(pieces[i], password) : pieces[i];
-        spec.flags = uint16_t(0x8000 | (solid[i] ? 0x0010 : 0) | (password[0] ? 0x0004 : 0));
-        entries.push_back(spec);
+        RarFileEntry item;
+        item.name = names[i];
+        item.method = 0x33;
+        item.unp_size = int64_t(files[i].size());
+        item.file_crc = rar_crc32(files[i]);
+        item.packed = password[0] ? encipher(pieces[i], password) : pieces[i];
+        item.flags = uint16_t(0x8000 | (solid[i] ? 0x0010 : 0) | (password[0] ? 0x0004 : 0));
+        entries.push_back(item);
     }
     return entries;
 }
@@ -151,12 +151,12 @@ static void archive_seeds(const std::string &header_folder, const std::string &e
     archives.push_back({"solid", rar_archive(compressed_entries(names, data, ""))});
     archives.push_back(
         {"solid-encrypted", rar_archive(compressed_entries(names, data, setup_password))});
-    std::vector<RarFileSpec> few =
+    std::vector<RarFileEntry> few =
         compressed_entries({"ONE.TXT", "TWO.TXT"}, {data[3], data[5]}, "");
     archives.push_back({"compressed", rar_archive(few)});
 
     std::string stored_secret = encipher(data[2], setup_password);
-    RarFileSpec secret = rar_stored_entry("SECRET.TXT", data[2]);
+    RarFileEntry secret = rar_stored_entry("SECRET.TXT", data[2]);
     secret.flags |= 0x0004;
     secret.packed = stored_secret;
     archives.push_back({"stored-encrypted", rar_archive({secret})});
@@ -164,13 +164,13 @@ static void archive_seeds(const std::string &header_folder, const std::string &e
     // Blocks the reader steps over, and a main header with extra bytes.
     std::string blocks;
     rar_put_marker(blocks);
-    RarMainSpec main;
+    RarMainEntry main;
     main.extra = "comment!";
     rar_put_main_header(blocks, main);
-    rar_put_block(blocks, RarBlockSpec{0x75, 0, -1, "note", -1, -1, ""});
+    rar_put_block(blocks, RarBlockEntry{0x75, 0, -1, "note", -1, -1, ""});
     rar_put_file(blocks, rar_stored_entry("A.TXT", "a"));
-    rar_put_block(blocks, RarBlockSpec{0x77, 0x8000, -1, "", -1, -1, "subdata"});
-    rar_put_block(blocks, RarBlockSpec{0x78, 0xC000, -1, "", -1, -1, pattern(40, 5, 256)});
+    rar_put_block(blocks, RarBlockEntry{0x77, 0x8000, -1, "", -1, -1, "subdata"});
+    rar_put_block(blocks, RarBlockEntry{0x78, 0xC000, -1, "", -1, -1, pattern(40, 5, 256)});
     rar_put_file(blocks, rar_stored_entry("B.TXT", "b"));
     rar_put_end(blocks, 20);
     archives.push_back({"blocks", blocks});
@@ -181,16 +181,16 @@ static void archive_seeds(const std::string &header_folder, const std::string &e
 
     // Hostile shapes: claimed sizes far beyond the data, a directory with
     // data, names that leave the target, the same name twice.
-    RarFileSpec huge = rar_stored_entry("HUGE.BIN", data[3]);
+    RarFileEntry huge = rar_stored_entry("HUGE.BIN", data[3]);
     huge.unp_size = 0xFFFFFFFFu;
-    RarFileSpec huge_pack = rar_stored_entry("HUGEPACK.BIN", data[3]);
+    RarFileEntry huge_pack = rar_stored_entry("HUGEPACK.BIN", data[3]);
     huge_pack.pack_size = 0x7FFFFFFF;
     archives.push_back({"huge-sizes", rar_archive({huge, huge_pack})});
-    std::vector<RarFileSpec> bomb =
+    std::vector<RarFileEntry> bomb =
         compressed_entries({"BOMB.BIN"}, {std::string(1 << 20, '\0')}, "");
     bomb[0].unp_size = 0x7FFFFFFF;
     archives.push_back({"bomb", rar_archive(bomb)});
-    RarFileSpec folder = rar_stored_entry("DIR", "data in a folder");
+    RarFileEntry folder = rar_stored_entry("DIR", "data in a folder");
     folder.attributes = 0x10;
     archives.push_back(
         {"folder-with-data", rar_archive({folder, rar_stored_entry("DIR\\F", "f")})});

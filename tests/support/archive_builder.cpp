@@ -45,60 +45,60 @@ void rar_put_marker(std::string &out) {
     out.append("Rar!\x1a\x07\x00", 7);
 }
 
-void rar_put_main_header(std::string &out, const RarMainSpec &spec) {
+void rar_put_main_header(std::string &out, const RarMainEntry &item) {
     size_t start = out.size();
     put16(out, 0);
     out.push_back(char(0x73));
-    put16(out, spec.flags);
-    put16(out, uint32_t(spec.head_size >= 0 ? spec.head_size : int32_t(13 + spec.extra.size())));
-    put16(out, spec.reserved1);
-    put32(out, spec.reserved2);
-    finish_crc(out, start, 11, spec.head_crc, spec.bad_crc);
-    out += spec.extra;
+    put16(out, item.flags);
+    put16(out, uint32_t(item.head_size >= 0 ? item.head_size : int32_t(13 + item.extra.size())));
+    put16(out, item.reserved1);
+    put32(out, item.reserved2);
+    finish_crc(out, start, 11, item.head_crc, item.bad_crc);
+    out += item.extra;
 }
 
-void rar_put_file(std::string &out, const RarFileSpec &spec) {
+void rar_put_file(std::string &out, const RarFileEntry &item) {
     size_t start = out.size();
     uint32_t name_size =
-        spec.name_size >= 0 ? uint32_t(spec.name_size) : uint32_t(spec.name.size());
+        item.name_size >= 0 ? uint32_t(item.name_size) : uint32_t(item.name.size());
     int32_t head_size =
-        spec.head_size >= 0 ? spec.head_size : int32_t(32 + spec.name.size() + spec.extra.size());
+        item.head_size >= 0 ? item.head_size : int32_t(32 + item.name.size() + item.extra.size());
     put16(out, 0);
     out.push_back(char(0x74));
-    put16(out, spec.flags);
+    put16(out, item.flags);
     put16(out, uint32_t(head_size));
-    put32(out, uint32_t(spec.pack_size >= 0 ? spec.pack_size : int64_t(spec.packed.size())));
-    put32(out, uint32_t(spec.unp_size >= 0 ? spec.unp_size : int64_t(spec.packed.size())));
-    out.push_back(char(spec.host_os));
-    put32(out, spec.file_crc);
-    put32(out, spec.file_time);
-    out.push_back(char(spec.unp_ver));
-    out.push_back(char(spec.method));
+    put32(out, uint32_t(item.pack_size >= 0 ? item.pack_size : int64_t(item.packed.size())));
+    put32(out, uint32_t(item.unp_size >= 0 ? item.unp_size : int64_t(item.packed.size())));
+    out.push_back(char(item.host_os));
+    put32(out, item.file_crc);
+    put32(out, item.file_time);
+    out.push_back(char(item.unp_ver));
+    out.push_back(char(item.method));
     put16(out, name_size);
-    put32(out, spec.attributes);
-    out += spec.name;
-    finish_crc(out, start, 30 + spec.name.size(), spec.head_crc, spec.bad_crc);
-    out += spec.extra;
-    out += spec.packed;
+    put32(out, item.attributes);
+    out += item.name;
+    finish_crc(out, start, 30 + item.name.size(), item.head_crc, item.bad_crc);
+    out += item.extra;
+    out += item.packed;
 }
 
-void rar_put_block(std::string &out, const RarBlockSpec &spec) {
+void rar_put_block(std::string &out, const RarBlockEntry &item) {
     size_t start = out.size();
-    bool has_add = (spec.flags & 0x8000) != 0;
-    size_t written = 7 + (has_add ? 4 : 0) + spec.header_extra.size();
+    bool has_add = (item.flags & 0x8000) != 0;
+    size_t written = 7 + (has_add ? 4 : 0) + item.header_extra.size();
     put16(out, 0);
-    out.push_back(char(spec.type));
-    put16(out, spec.flags);
-    put16(out, uint32_t(spec.head_size >= 0 ? spec.head_size : int32_t(written)));
+    out.push_back(char(item.type));
+    put16(out, item.flags);
+    put16(out, uint32_t(item.head_size >= 0 ? item.head_size : int32_t(written)));
     if (has_add)
-        put32(out, uint32_t(spec.add_size >= 0 ? spec.add_size : int64_t(spec.data.size())));
-    out += spec.header_extra;
-    finish_crc(out, start, written - 2, spec.head_crc, false);
-    out += spec.data;
+        put32(out, uint32_t(item.add_size >= 0 ? item.add_size : int64_t(item.data.size())));
+    out += item.header_extra;
+    finish_crc(out, start, written - 2, item.head_crc, false);
+    out += item.data;
 }
 
 void rar_put_end(std::string &out, int32_t head_size) {
-    RarBlockSpec end;
+    RarBlockEntry end;
     end.type = 0x79;
     end.flags = 0x4000;
     if (head_size > 7)
@@ -106,22 +106,22 @@ void rar_put_end(std::string &out, int32_t head_size) {
     rar_put_block(out, end);
 }
 
-RarFileSpec rar_stored_entry(const std::string &name, const std::string &data) {
-    RarFileSpec spec;
-    spec.name = name;
-    spec.method = 0x30;
-    spec.packed = data;
-    spec.file_crc = rar_crc32(data);
-    return spec;
+RarFileEntry rar_stored_entry(const std::string &name, const std::string &data) {
+    RarFileEntry item;
+    item.name = name;
+    item.method = 0x30;
+    item.packed = data;
+    item.file_crc = rar_crc32(data);
+    return item;
 }
 
-std::string rar_archive(const std::vector<RarFileSpec> &entries, uint16_t main_flags) {
+std::string rar_archive(const std::vector<RarFileEntry> &entries, uint16_t main_flags) {
     std::string out;
     rar_put_marker(out);
-    RarMainSpec main;
+    RarMainEntry main;
     main.flags = main_flags;
     rar_put_main_header(out, main);
-    for (const RarFileSpec &entry : entries)
+    for (const RarFileEntry &entry : entries)
         rar_put_file(out, entry);
     rar_put_end(out);
     return out;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-struct RarMainSpec {
+struct RarMainEntry {
     uint16_t flags = 0;     // 0x0001 volume
     int32_t head_size = -1; // -1: 13 + extra.size()
     std::string extra;      // bytes after the 13 fixed ones
@@ -23,7 +23,7 @@ struct RarMainSpec {
     bool bad_crc = false;  // flip the stored checksum
 };
 
-struct RarFileSpec {
+struct RarFileEntry {
     uint16_t flags = 0x8000;
     int64_t pack_size = -1; // -1: packed.size()
     int64_t unp_size = -1;  // -1: packed.size()
@@ -42,7 +42,7 @@ struct RarFileSpec {
     std::string packed;     // data bytes written after the header
 };
 
-struct RarBlockSpec {
+struct RarBlockEntry {
     uint8_t type = 0x75;
     uint16_t flags = 0;       // with 0x8000 an add_size field is written
     int64_t add_size = -1;    // -1: data.size()
@@ -58,13 +58,13 @@ uint32_t rar_crc32(const std::string &bytes);
 uint32_t rar_dos_time(int year, int month, int day, int hour, int minute, int second);
 
 void rar_put_marker(std::string &out);
-void rar_put_main_header(std::string &out, const RarMainSpec &spec);
-void rar_put_file(std::string &out, const RarFileSpec &spec);
-void rar_put_block(std::string &out, const RarBlockSpec &spec);
+void rar_put_main_header(std::string &out, const RarMainEntry &item);
+void rar_put_file(std::string &out, const RarFileEntry &item);
+void rar_put_block(std::string &out, const RarBlockEntry &item);
 // The final 0x79 block: flags 0x4000, head_size bytes (at least 7).
 void rar_put_end(std::string &out, int32_t head_size = 7);
 
 // A stored entry (method 0x30) of the given data with its CRC-32.
-RarFileSpec rar_stored_entry(const std::string &name, const std::string &data);
+RarFileEntry rar_stored_entry(const std::string &name, const std::string &data);
 // marker + main header + the entries + the final block.
-std::string rar_archive(const std::vector<RarFileSpec> &entries, uint16_t main_flags = 0);
+std::string rar_archive(const std::vector<RarFileEntry> &entries, uint16_t main_flags = 0);

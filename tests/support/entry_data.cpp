@@ -24,16 +24,16 @@ std::string pattern_data(size_t size, uint32_t seed, char first, int letters) {
     return data;
 }
 
-RarFileSpec compressed_entry(const std::string &name, const std::string &data) {
+RarFileEntry compressed_entry(const std::string &name, const std::string &data) {
     std::vector<uint8_t> packed;
     EXPECT_EQ(compress_buffer(reinterpret_cast<const uint8_t *>(data.data()), data.size(),
                               pack_level_default, 1, &packed, nullptr),
               0);
-    RarFileSpec spec;
-    spec.name = name;
-    spec.method = 0x33;
-    spec.packed.assign(packed.begin(), packed.end());
-    spec.unp_size = int64_t(data.size());
-    spec.file_crc = rar_crc32(data);
-    return spec;
+    RarFileEntry item;
+    item.name = name;
+    item.method = 0x33;
+    item.packed.assign(packed.begin(), packed.end());
+    item.unp_size = int64_t(data.size());
+    item.file_crc = rar_crc32(data);
+    return item;
 }

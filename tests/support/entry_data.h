@@ -16,4 +16,4 @@ std::string random_bytes(size_t n, uint32_t seed);
 std::string pattern_data(size_t size, uint32_t seed, char first, int letters);
 // A method 0x33 entry of data packed at the default level, with its CRC-32;
 // a packer failure is a test failure.
-RarFileSpec compressed_entry(const std::string &name, const std::string &data);
+RarFileEntry compressed_entry(const std::string &name, const std::string &data);
