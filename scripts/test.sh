@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every test: unit tests natively and under ASan+UBSan, and the Windows
-# cross build. Installs what it needs first.
+# Runs every test: unit tests natively and under ASan+UBSan, the Windows cross
+# build, the formatting check, the end-to-end tests under Wine and a bounded
+# fuzzing run. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
