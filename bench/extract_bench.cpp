@@ -24,7 +24,6 @@
 // on a memory file system as well to see the extractor's own cost.
 #include <spawn.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,16 +32,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "archive/cipher.h"
-#include "archive/crc.h"
 #include "archive/extract.h"
-#include "archive/extraction_context.h"
+#include "pack/archive_writer.h"
 #include "pack/lz_encode.h"
 
 namespace fs = std::filesystem;
@@ -79,133 +75,27 @@ static ChildRun run_child(const std::vector<std::string> &args) {
     return {code, seconds, cpu, usage.ru_maxrss};
 }
 
-static void put16(std::string &out, uint32_t value) {
-    out.push_back(char(value & 0xFF));
-    out.push_back(char((value >> 8) & 0xFF));
-}
-
-static void put32(std::string &out, uint32_t value) {
-    put16(out, value & 0xFFFF);
-    put16(out, value >> 16);
-}
-
-static uint32_t dos_time(time_t when) {
-    tm parts;
-    gmtime_r(&when, &parts);
-    if (parts.tm_year < 80)
-        return 0x00210000; // 1980-01-01
-    return uint32_t(((parts.tm_year - 80) << 25) | ((parts.tm_mon + 1) << 21) |
-                    (parts.tm_mday << 16) | (parts.tm_hour << 11) | (parts.tm_min << 5) |
-                    (parts.tm_sec / 2));
-}
-
-static void append_piece(void *user, const uint8_t *data, size_t n) {
-    static_cast<std::string *>(user)->append(reinterpret_cast<const char *>(data), n);
-}
-
-static void piece_done(void *, uint64_t) {}
-
-static std::string read_all(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The child that writes the installer: image, marker, main header, and per
-// file its header and enciphered packed data.
+// The child that writes the installer the way zqpack --stub does: a program
+// image, then the archive of every file below the corpus, solid and
+// enciphered with the setup's password.
 static int pack_installer(const char *corpus, const char *out_path, int level) {
-    std::vector<fs::path> files;
-    for (const auto &entry : fs::recursive_directory_iterator(corpus))
-        if (entry.is_regular_file())
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
+    std::string stub_path = std::string(out_path) + ".stub";
+    std::string image(image_size, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    std::ofstream(stub_path, std::ios::binary).write(image.data(), std::streamsize(image.size()));
 
-    struct Entry {
-        std::string name;
-        std::string packed;
-        uint32_t size;
-        uint32_t crc;
-        uint32_t time;
-        int solid;
-    };
-    std::vector<Entry> entries(files.size());
-    ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof *ctx));
-    LzEncoder *encoder = lz_encoder_create(level);
-    if (!ctx || !encoder)
-        return 1;
-    build_crc_table(ctx);
-    for (size_t i = 0; i < files.size(); ++i) {
-        Entry &entry = entries[i];
-        std::string data = read_all(files[i]);
-        entry.name = fs::relative(files[i], corpus).string();
-        std::replace(entry.name.begin(), entry.name.end(), '/', '\\');
-        entry.size = uint32_t(data.size());
-        entry.crc = ~crc32_update(ctx, 0xFFFFFFFFu, data.data(), data.size());
-        struct stat info;
-        entry.time = stat(files[i].c_str(), &info) == 0 ? dos_time(info.st_mtime) : 0x00210000;
-        entry.solid =
-            lz_begin_file(encoder, 1, 16, PieceSink{&entry.packed, append_piece, piece_done});
-        lz_feed(encoder, reinterpret_cast<const uint8_t *>(data.data()), data.size());
-        lz_end_file(encoder);
-    }
-    lz_flush(encoder);
-    lz_encoder_free(encoder);
-
-    FILE *out = fopen(out_path, "wb");
-    if (!out)
-        return 1;
-    std::string head(image_size, '\0');
-    head[0] = 'M';
-    head[1] = 'Z';
-    head.append("Rar!\x1a\x07\x00", 7);
-    std::string main_header;
-    put16(main_header, 0);
-    main_header.push_back(char(0x73));
-    put16(main_header, 0);
-    put16(main_header, 13);
-    put16(main_header, 0);
-    put32(main_header, 0);
-    uint32_t crc = ~crc32_update(ctx, 0xFFFFFFFFu, main_header.data() + 2, 11);
-    main_header[0] = char(crc & 0xFF);
-    main_header[1] = char((crc >> 8) & 0xFF);
-    head += main_header;
-    fwrite(head.data(), 1, head.size(), out);
-    for (Entry &entry : entries) {
-        init_cipher(ctx, built_in_password);
-        for (size_t at = 0; at < entry.packed.size(); at += 16)
-            encrypt_block(ctx, reinterpret_cast<uint8_t *>(&entry.packed[at]));
-        std::string header;
-        put16(header, 0);
-        header.push_back(char(0x74));
-        put16(header, 0x8004 | (entry.solid ? 0x0010 : 0));
-        put16(header, uint32_t(32 + entry.name.size()));
-        put32(header, uint32_t(entry.packed.size()));
-        put32(header, entry.size);
-        header.push_back(2);
-        put32(header, entry.crc);
-        put32(header, entry.time);
-        header.push_back(20);
-        header.push_back(char(0x33));
-        put16(header, uint32_t(entry.name.size()));
-        put32(header, 0x20);
-        header += entry.name;
-        crc = ~crc32_update(ctx, 0xFFFFFFFFu, header.data() + 2, header.size() - 2);
-        header[0] = char(crc & 0xFF);
-        header[1] = char((crc >> 8) & 0xFF);
-        fwrite(header.data(), 1, header.size(), out);
-        fwrite(entry.packed.data(), 1, entry.packed.size(), out);
-        std::string().swap(entry.packed);
-    }
-    std::string end;
-    put16(end, 0);
-    end.push_back(char(0x79));
-    put16(end, 0x4000);
-    put16(end, 7);
-    crc = ~crc32_update(ctx, 0xFFFFFFFFu, end.data() + 2, 5);
-    end[0] = char(crc & 0xFF);
-    end[1] = char((crc >> 8) & 0xFF);
-    fwrite(end.data(), 1, end.size(), out);
-    free(ctx);
-    return fclose(out) == 0 ? 0 : 1;
+    std::vector<ArchiveEntry> entries;
+    std::string error;
+    ArchiveOptions options{level, true, built_in_password, stub_path.c_str(), nullptr, nullptr};
+    ArchiveSummary summary;
+    int result = collect_entries({corpus}, &entries, &error);
+    if (result == 0)
+        result = write_archive(out_path, entries, options, &summary, &error);
+    remove(stub_path.c_str());
+    if (result != 0)
+        fprintf(stderr, "extract_bench: %s\n", error.c_str());
+    return result == 0 ? 0 : 1;
 }
 
 static int extract_child(const char *installer, const char *target) {
