@@ -201,13 +201,14 @@ TEST_F(CipherFixture, MixKeyXorsCrcEntries) {
     }
 }
 
-// The bulk path runs blocks side by side in groups: every count around the
-// group size, and a chain enciphered block by block, must come out as
-// decrypt_block gives it, with the same key after.
+// The bulk paths run blocks side by side in groups of four and, where the
+// processor has the byte permutes, of sixteen: every count around the group
+// sizes, and a chain enciphered block by block, must come out as
+// decrypt_block gives it, with the same key after, by both paths.
 TEST_F(CipherFixture, BulkDecryptMatchesBlockByBlock) {
     const char *passwords[] = {"A", "q4!Wm9#z",
                                "a long password of more than thirty-two characters"};
-    const size_t counts[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 13, 510};
+    const size_t counts[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 13, 15, 16, 17, 31, 32, 33, 47, 510};
     uint32_t seed = 12345;
     for (const char *password : passwords) {
         for (size_t count : counts) {
@@ -234,6 +235,12 @@ TEST_F(CipherFixture, BulkDecryptMatchesBlockByBlock) {
             init_cipher(ctx, password);
             decrypt_blocks(ctx, bulk.data(), count);
             EXPECT_EQ(bulk, plain);
+            EXPECT_EQ(key(), key_after);
+
+            std::vector<uint8_t> portable = sealed;
+            init_cipher(ctx, password);
+            decrypt_blocks_portable(ctx, portable.data(), count);
+            EXPECT_EQ(portable, plain);
             EXPECT_EQ(key(), key_after);
         }
     }
