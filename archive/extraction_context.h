@@ -11,8 +11,13 @@
 #include <cstdint>
 #include <cstdio>
 
-constexpr uint32_t window_size = 0x100000;
-constexpr uint32_t window_mask = 0xFFFFF;
+// Matches reach at most max_distance bytes back (a distance of 0 stands for
+// max_distance). The window ring holds twice that, so the bytes just ahead of
+// the write position are out of every match's reach: a copy may write whole
+// pieces past the end of its match without changing what later matches read.
+constexpr uint32_t max_distance = 0x100000;
+constexpr uint32_t window_size = 2 * max_distance;
+constexpr uint32_t window_mask = window_size - 1;
 constexpr int input_buffer_size = 8192;
 constexpr int kept_lengths_size = 1028; // 4 channels x 257, the largest table block
 constexpr int path_buffer_size = 260;   // the platform's path limit, NUL included
@@ -59,7 +64,8 @@ struct DecodeTable {
     uint32_t first_index[16];
     uint32_t symbols[298];
     // Shortcut for codes of at most decode_quick_bits bits, indexed by the
-    // top bits of the input: (length << 9) | symbol, or 0 for "search".
+    // top bits of the input: (symbol << 6) | length, or 0 for "search". The
+    // length in the low bits lets the decoder shift by the entry itself.
     uint16_t quick[1 << decode_quick_bits];
 };
 

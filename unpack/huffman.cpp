@@ -60,13 +60,13 @@ static uint32_t symbol_at(const DecodeTable *table, uint32_t v, uint32_t length)
 
 uint32_t decode_search(const DecodeTable *table, uint32_t v) {
     uint32_t length = code_length(table, v);
-    return (length << 9) | symbol_at(table, v, length);
+    return symbol_at(table, v, length) << 6 | length;
 }
 
 void decode_symbol_search(ExtractionContext *ctx, const DecodeTable *table, uint32_t v) {
     uint32_t found = decode_search(table, v);
-    skip_bits(ctx, found >> 9);
-    ctx->symbol = found & 0x1FF;
+    skip_bits(ctx, found & 63);
+    ctx->symbol = found >> 6;
 }
 
 void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size) {
@@ -109,7 +109,7 @@ void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t siz
         uint32_t span = 1u << (decode_quick_bits - length);
         for (uint32_t index = table->first_index[length]; top < end; index++) {
             uint32_t symbol = table->symbols[index < table->symbol_count ? index : 0];
-            uint16_t entry = uint16_t(symbol <= 0x1FF ? (length << 9) | symbol : 0);
+            uint16_t entry = uint16_t(symbol <= 0x1FF ? symbol << 6 | length : 0);
             for (uint32_t k = 0; k < span; k++)
                 table->quick[top + k] = entry;
             top += span;

@@ -12,7 +12,7 @@ void read_trailing_tables(ExtractionContext *ctx);
 // The comparison-tree search behind decode_symbol, for codes the quick
 // lookup does not hold; v is the peeked input with its lowest bit cleared.
 void decode_symbol_search(ExtractionContext *ctx, const DecodeTable *table, uint32_t v);
-// The same search without a record: (length << 9) | symbol, as in quick.
+// The same search without a record: (symbol << 6) | length, as in quick.
 uint32_t decode_search(const DecodeTable *table, uint32_t v);
 
 // Consumes one code and stores its symbol in ctx->symbol. Inline because the
@@ -22,8 +22,8 @@ inline void decode_symbol(ExtractionContext *ctx, const DecodeTable *table) {
     uint32_t v = peek_bits(ctx) & 0xFFFE;
     uint32_t quick = table->quick[v >> (16 - decode_quick_bits)];
     if (quick) {
-        skip_bits(ctx, quick >> 9);
-        ctx->symbol = quick & 0x1FF;
+        skip_bits(ctx, quick & 63);
+        ctx->symbol = quick >> 6;
         return;
     }
     decode_symbol_search(ctx, table, v);

@@ -2,9 +2,10 @@
 //
 // unpack_file draws one main-code symbol per step and turns it into a
 // literal, a match (length and distance, copied from the window), a repeat of
-// an earlier distance, or a switch to new code tables. The window is a 1 MiB
-// ring shared by all entries of a solid stream; flush_window writes out what
-// the ring holds before the decoder could overwrite it.
+// an earlier distance, or a switch to new code tables. The window is a 2 MiB
+// ring shared by all entries of a solid stream, twice the farthest reach of a
+// match; flush_window writes out what the ring holds before the decoder could
+// overwrite it.
 //
 // Two margins make per-step limit tests enough, so nothing is tested per bit
 // or per byte:
@@ -13,9 +14,9 @@
 //   from at most 8 bytes past the reader, so refilling once input_pos passes
 //   8162 keeps every load inside the 8192-byte buffer; table blocks refill
 //   for themselves at finer thresholds.
-// - Window: the longest match is 260 bytes after its length adjustments, so
-//   flushing once fewer than 270 bytes are free means no step overwrites a
-//   byte that has not been written out.
+// - Window: the longest match is 260 bytes after its length adjustments and
+//   its copy may write 15 bytes more, so flushing once fewer than 280 bytes
+//   are free means no step overwrites a byte that has not been written out.
 //
 // Damaged input: every decoded symbol indexes its own constant table, extra
 // bits give bounded values and every window position is masked, so wrong data
@@ -29,10 +30,9 @@
 //
 // Speed: codes come from a 64-bit word topped up once per step and mostly
 // resolve with one quick-table read (huffman.cpp); the loop's state lives in
-// locals rather than the record; and a match that neither wraps around the
-// ring nor overlaps within 8 bytes is copied 8 bytes at a time, which gives
-// the same bytes as the byte-by-byte copy because every 8-byte piece reads
-// only bytes that piece does not write.
+// locals rather than the record; and a match away from the end of the ring
+// that does not overlap within 8 bytes is copied in whole pieces of 16 or 8
+// bytes, without a byte loop for its tail (copy_in_window).
 #include "unpack/lz_decode.h"
 
 #include <cstring>
@@ -56,40 +56,48 @@ const uint8_t short_distance_bases[8] = {0, 4, 8, 16, 32, 64, 128, 192};
 const uint8_t short_distance_extra_bits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 
 constexpr uint32_t refill_threshold = 8162;
-constexpr uint32_t flush_margin = 270;
+constexpr uint32_t flush_margin = 280;
 constexpr int32_t stale_input_limit = 32;
 
+// How far back a match distance reads: 1 to max_distance, with 0 (and the
+// multiples of max_distance a damaged stream may give) as max_distance.
+static inline uint32_t match_gap(uint32_t distance) {
+    return ((distance - 1) & (max_distance - 1)) + 1;
+}
+
+template <int N> static inline void copy_piece(uint8_t *out, const uint8_t *in) {
+    uint8_t piece[N];
+    memcpy(piece, in, N);
+    memcpy(out, piece, N);
+}
+
 // Copies n bytes from gap bytes back to dest and returns the position after
-// them.
+// them. Away from the end of the ring the copy goes in whole pieces of 16 or
+// 8 bytes and may write up to 15 bytes past the match: those bytes lie
+// window_size - 15 or more behind every later position, out of reach of
+// every match, and are rewritten before anything reads them. A piece reads
+// only final bytes when the source lies at least a piece back, or ahead of
+// the destination, which it only does by more than max_distance.
 static inline uint32_t copy_in_window(uint8_t *window, uint32_t dest, uint32_t gap, uint32_t n) {
     uint32_t src = (dest - gap) & window_mask;
     uint32_t end = (dest + n) & window_mask;
-    if (dest + n > window_size || src + n > window_size) {
+    if (dest + n + 16 > window_size || src + n + 16 > window_size) {
         for (uint32_t k = 0; k < n; k++)
             window[(dest + k) & window_mask] = window[(src + k) & window_mask];
         return end;
     }
     uint8_t *out = window + dest;
     const uint8_t *in = window + src;
-    if (gap == 1) {
-        memset(out, in[0], n);
-        return end;
-    }
-    // Pieces of 8 read only bytes already final when the source lies at least
-    // 8 bytes back, ahead of the destination, or on it.
-    if (gap >= 8 || gap == 0 || src > dest) {
-        uint32_t k = 0;
-        for (; k + 8 <= n; k += 8) {
-            uint64_t piece;
-            memcpy(&piece, in + k, 8);
-            memcpy(out + k, &piece, 8);
-        }
-        for (; k < n; k++)
+    if (gap >= 16) {
+        for (uint32_t k = 0; k < n; k += 16)
+            copy_piece<16>(out + k, in + k);
+    } else if (gap >= 8) {
+        for (uint32_t k = 0; k < n; k += 8)
+            copy_piece<8>(out + k, in + k);
+    } else {
+        for (uint32_t k = 0; k < n; k++)
             out[k] = in[k];
-        return end;
     }
-    for (uint32_t k = 0; k < n; k++)
-        out[k] = in[k];
     return end;
 }
 
@@ -106,8 +114,7 @@ void copy_match(ExtractionContext *ctx) {
     uint32_t d = ctx->match_distance;
     remember_match(ctx, n, d);
     ctx->unpacked_left -= int32_t(n);
-    ctx->window_pos =
-        copy_in_window(ctx->window, ctx->window_pos & window_mask, d & window_mask, n);
+    ctx->window_pos = copy_in_window(ctx->window, ctx->window_pos & window_mask, match_gap(d), n);
 }
 
 // The loop's copy of the record's bit reader and window position. Window
@@ -128,7 +135,6 @@ struct LoopState {
     uint64_t bits;
     uint32_t count;
     uint32_t next;
-    uint32_t field;
     uint32_t symbol;
     uint32_t window_pos;
     int32_t unpacked_left;
@@ -172,7 +178,6 @@ static inline void saved_to(ExtractionContext *ctx, const LoopState &st) {
     uint32_t position = reader_position(st);
     ctx->input_pos = position >> 3;
     ctx->input_bit = position & 7;
-    ctx->bit_field = st.field;
     ctx->symbol = st.symbol;
     ctx->window_pos = st.window_pos;
     ctx->unpacked_left = st.unpacked_left;
@@ -180,26 +185,16 @@ static inline void saved_to(ExtractionContext *ctx, const LoopState &st) {
 
 static inline void loaded_from(const ExtractionContext *ctx, LoopState &st) {
     restart_reader(st, ctx->input_pos, ctx->input_bit);
-    st.field = ctx->bit_field;
     st.symbol = ctx->symbol;
     st.window_pos = ctx->window_pos;
     st.unpacked_left = ctx->unpacked_left;
 }
 
-// peek_bits on the word.
-static inline uint32_t peek(LoopState &st) {
-    st.field = uint32_t(st.bits >> 48);
-    return st.field;
-}
-
-static inline void skip(LoopState &st, uint32_t n) {
+// Takes n bits, 1 to 16, from the word.
+static inline uint32_t take(LoopState &st, uint32_t n) {
+    uint32_t value = uint32_t(st.bits >> (64 - n));
     st.bits <<= n;
     st.count -= n;
-}
-
-static inline uint32_t take(LoopState &st, uint32_t n) {
-    uint32_t value = peek(st) >> (16 - n);
-    skip(st, n);
     return value;
 }
 
@@ -207,13 +202,17 @@ static inline uint32_t take_extra(LoopState &st, uint32_t n) {
     return n ? take(st, n) : 0;
 }
 
+// The quick table is indexed by the word's top bits directly and its entry
+// shifts the word as it stands (the shift count only uses the low six bits,
+// which hold the length): the chain from one code to the next is a shift, a
+// table read and a shift.
 static inline uint32_t decode(LoopState &st, const DecodeTable *table) {
-    uint32_t v = peek(st) & 0xFFFE;
-    uint32_t found = table->quick[v >> (16 - decode_quick_bits)];
+    uint32_t found = table->quick[st.bits >> (64 - decode_quick_bits)];
     if (!found)
-        found = decode_search(table, v);
-    skip(st, found >> 9);
-    st.symbol = found & 0x1FF;
+        found = decode_search(table, uint32_t(st.bits >> 48) & 0xFFFE);
+    st.bits <<= found & 63;
+    st.count -= found & 63;
+    st.symbol = found >> 6;
     return st.symbol;
 }
 
@@ -293,7 +292,7 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
         remember_match(ctx, length, distance);
         st.unpacked_left -= int32_t(length);
         st.window_pos =
-            copy_in_window(window, st.window_pos & window_mask, distance & window_mask, length);
+            copy_in_window(window, st.window_pos & window_mask, match_gap(distance), length);
     }
     saved_to(ctx, st);
 

@@ -34,7 +34,10 @@ void reset_unpack_state(ExtractionContext *ctx, int solid) {
     ctx->old_distance_count = 0;
     ctx->last_length = 0;
     ctx->last_distance = 0;
-    memset(ctx->window, 0, window_size);
+    // Until the first max_distance bytes are written, matches reaching back
+    // before the start read the top half of the ring, which must read zeros;
+    // the bottom half is written before anything can read it.
+    memset(ctx->window + max_distance, 0, window_size - max_distance);
     memset(ctx->kept_lengths, 0, sizeof ctx->kept_lengths);
     ctx->window_pos = 0;
     ctx->flush_pos = 0;
