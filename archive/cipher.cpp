@@ -240,7 +240,7 @@ ZQ_VECTOR_TARGET static size_t decrypt_blocks_vector(const uint8_t *subst, const
     size_t done = 0;
     for (; count - done >= 16; done += 16) {
         uint8_t *p = data + 16 * done;
-        alignas(64) uint32_t lane_keys[4][16];
+        uint32_t lane_keys[4][16];
         for (int b = 0; b < 16; b++) {
             for (int j = 0; j < 4; j++)
                 lane_keys[j][b] = key[j];
@@ -248,7 +248,7 @@ ZQ_VECTOR_TARGET static size_t decrypt_blocks_vector(const uint8_t *subst, const
         }
         __m512i k[4];
         for (int j = 0; j < 4; j++)
-            k[j] = _mm512_load_si512(lane_keys[j]);
+            k[j] = _mm512_loadu_si512(lane_keys[j]);
         __m512i r0 = _mm512_loadu_si512(p), r1 = _mm512_loadu_si512(p + 64);
         __m512i r2 = _mm512_loadu_si512(p + 128), r3 = _mm512_loadu_si512(p + 192);
         __m512i a01 = _mm512_permutex2var_epi32(r0, pick_01, r1);
@@ -293,10 +293,8 @@ static bool processor_has_byte_permutes() {
            __builtin_cpu_supports("avx512vbmi");
 }
 
-static bool vector_cipher_available() {
-    static const bool available = processor_has_byte_permutes();
-    return available;
-}
+// Asked once at start-up, which needs no guard as a first-use static would.
+static const bool vector_cipher_available = processor_has_byte_permutes();
 #endif
 
 void decrypt_blocks(ExtractionContext *ctx, uint8_t *data, size_t count) {
@@ -304,7 +302,7 @@ void decrypt_blocks(ExtractionContext *ctx, uint8_t *data, size_t count) {
     uint32_t key[4];
     memcpy(key, ctx->cipher_key, sizeof key);
 #if defined(ZQ_CIPHER_VECTOR)
-    if (count >= 16 && vector_cipher_available()) {
+    if (count >= 16 && vector_cipher_available) {
         size_t done = decrypt_blocks_vector(ctx->subst_table, ctx->crc_table, key, data, count);
         data += 16 * done;
         count -= done;

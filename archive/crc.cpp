@@ -166,17 +166,17 @@ static bool cpu_has_clmul() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("pclmul");
 }
+
+// Asked once at start-up, which needs no guard as a first-use static would.
+static const bool has_clmul = cpu_has_clmul();
 #endif
 
 uint32_t crc32_update(const ExtractionContext *ctx, uint32_t value, const void *bytes,
                       size_t count) {
 #if defined(__x86_64__)
     // Below 64 bytes the set-up and the final 16 table bytes eat the gain.
-    if (count >= 64) {
-        static const bool has_clmul = cpu_has_clmul();
-        if (has_clmul)
-            return crc32_update_clmul(ctx, value, static_cast<const uint8_t *>(bytes), count);
-    }
+    if (count >= 64 && has_clmul)
+        return crc32_update_clmul(ctx, value, static_cast<const uint8_t *>(bytes), count);
 #endif
     return crc32_update_portable(ctx, value, bytes, count);
 }
