@@ -95,8 +95,14 @@ static inline uint32_t copy_in_window(uint8_t *window, uint32_t dest, uint32_t g
         for (uint32_t k = 0; k < n; k += 8)
             copy_piece<8>(out + k, in + k);
     } else {
-        for (uint32_t k = 0; k < n; k++)
+        // The first 8 bytes one by one; from there on the bytes repeat every
+        // period, the smallest multiple of gap of at least 8, so pieces of 8
+        // copied from period back are exact.
+        static const uint8_t period[8] = {8, 8, 8, 9, 8, 10, 12, 14};
+        for (uint32_t k = 0; k < 8; k++)
             out[k] = in[k];
+        for (uint32_t k = 8; k < n; k += 8)
+            copy_piece<8>(out + k, out + k - period[gap]);
     }
     return end;
 }
