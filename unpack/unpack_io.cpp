@@ -9,7 +9,7 @@
 // keeps input_end, the true end of the delivered data in buffer coordinates,
 // so the decoder can tell stale bytes from packed ones.
 //
-// Output: the window is a 1 MiB ring. Everything from flush_pos up to
+// Output: the window is a 2 MiB ring. Everything from flush_pos up to
 // window_pos waits to be written; flush_window hands it to write_output in at
 // most two pieces (tail of the ring, then its start), so output leaves in
 // large writes.

@@ -163,7 +163,7 @@ static void unpack_entries(ExtractionContext *ctx, const uint8_t *data, size_t s
         packed_length[i] = size_t(data[at + 4] | (data[at + 5] << 8));
         at += 6;
     }
-    // One window for the whole process: allocating 1 MiB per input would cost
+    // One window for the whole process: allocating 2 MiB per input would cost
     // more than most inputs take to decode. A non-solid first entry clears it;
     // a solid one must not see the previous input's bytes.
     static uint8_t *window = static_cast<uint8_t *>(calloc(1, window_size));
