@@ -227,6 +227,41 @@ TEST(LzDecode, SolidEntryContinuesAfterWindowEnd) {
     free_decoder(d);
 }
 
+// Matches reach exactly max_distance back, never the older bytes the ring
+// also holds: from the bottom half (reaching round into the top), from the
+// top half, and across the end of the ring; each time by a long match, by
+// one just short of the limit, and by the repeat of the last match.
+TEST(LzDecode, FarthestMatchesReadMaxDistanceBack) {
+    std::mt19937 rng(7);
+    for (uint32_t start : {0x1000u, max_distance + 0x1000, window_size - 100}) {
+        Decoder d = new_decoder();
+        Stream first = lz_stream();
+        literal(first, 'a');
+        ASSERT_EQ(unpack(d, first.w.bytes, 1, 0), "a");
+        for (uint32_t i = 0; i < window_size; i++)
+            d.window[i] = uint8_t(rng());
+        std::vector<uint8_t> model(d.window, d.window + window_size);
+        d.ctx->window_pos = d.ctx->flush_pos = start;
+
+        Stream s;
+        s.codes = first.codes;
+        long_match(s, 200, max_distance);
+        long_match(s, 20, max_distance - 1);
+        put_symbol(&s.w, s.codes.main, 256);
+        std::string expected;
+        uint32_t pos = start;
+        for (auto [length, distance] :
+             {std::pair{200u, max_distance}, {20u, max_distance - 1}, {20u, max_distance - 1}}) {
+            for (uint32_t k = 0; k < length; k++, pos++) {
+                model[pos & window_mask] = model[(pos - distance) & window_mask];
+                expected += char(model[pos & window_mask]);
+            }
+        }
+        EXPECT_TRUE(unpack(d, s.w.bytes, int32_t(expected.size()), 1) == expected) << start;
+        free_decoder(d);
+    }
+}
+
 TEST(LzDecode, DecodeOnlyAdvancesWindowWithoutOutputOrChecksum) {
     Decoder d = new_decoder();
     Stream s = lz_stream();
