@@ -192,7 +192,7 @@ static void decrypt_blocks_scalar(const uint8_t *subst, const uint32_t *crc, uin
 #include <immintrin.h>
 
 // Sixteen blocks at once in 512-bit registers, one 32-bit lane per block:
-// x0..x3 hold word 0..3 of every block and k0..k3 every block's key words.
+// x[0..3] hold word 0..3 of every block and k[0..3] every block's key words.
 // The substitution of all 64 bytes of a register is two 128-entry byte
 // permutes (table bytes 0..127 and 128..255, indexed by the low seven bits)
 // and a blend on the top bit, so a round costs a dozen vector operations for
@@ -212,15 +212,9 @@ ZQ_VECTOR_TARGET static inline __m512i substitute_lanes(const __m512i table[4], 
     return _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high);
 }
 
-// Deciphers whole groups of sixteen blocks and returns how many blocks it
-// did; key follows them as in decrypt_blocks_scalar.
-ZQ_VECTOR_TARGET static size_t decrypt_blocks_vector(const uint8_t *subst, const uint32_t *crc,
-                                                     uint32_t key[4], uint8_t *data, size_t count) {
-    __m512i table[4];
-    for (int i = 0; i < 4; i++)
-        table[i] = _mm512_loadu_si512(subst + 64 * i);
-    // Loading: words 0,1 and words 2,3 of eight blocks from two registers,
-    // then the halves of sixteen blocks joined. Storing runs the other way.
+// Loads sixteen blocks as lanes: words 0,1 and words 2,3 of eight blocks
+// from two registers, then the halves of sixteen blocks joined.
+ZQ_VECTOR_TARGET static inline void load_lanes(const uint8_t *p, __m512i x[4]) {
     const __m512i pick_01 =
         _mm512_setr_epi32(0, 4, 8, 12, 16, 20, 24, 28, 1, 5, 9, 13, 17, 21, 25, 29);
     const __m512i pick_23 =
@@ -229,6 +223,20 @@ ZQ_VECTOR_TARGET static size_t decrypt_blocks_vector(const uint8_t *subst, const
         _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19, 20, 21, 22, 23);
     const __m512i join_high =
         _mm512_setr_epi32(8, 9, 10, 11, 12, 13, 14, 15, 24, 25, 26, 27, 28, 29, 30, 31);
+    __m512i r0 = _mm512_loadu_si512(p), r1 = _mm512_loadu_si512(p + 64);
+    __m512i r2 = _mm512_loadu_si512(p + 128), r3 = _mm512_loadu_si512(p + 192);
+    __m512i a01 = _mm512_permutex2var_epi32(r0, pick_01, r1);
+    __m512i a23 = _mm512_permutex2var_epi32(r0, pick_23, r1);
+    __m512i b01 = _mm512_permutex2var_epi32(r2, pick_01, r3);
+    __m512i b23 = _mm512_permutex2var_epi32(r2, pick_23, r3);
+    x[0] = _mm512_permutex2var_epi32(a01, join_low, b01);
+    x[1] = _mm512_permutex2var_epi32(a01, join_high, b01);
+    x[2] = _mm512_permutex2var_epi32(a23, join_low, b23);
+    x[3] = _mm512_permutex2var_epi32(a23, join_high, b23);
+}
+
+// The way back: word j of every block from lane register o[j].
+ZQ_VECTOR_TARGET static inline void store_lanes(uint8_t *p, const __m512i o[4]) {
     const __m512i zip_low =
         _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
     const __m512i zip_high =
@@ -237,54 +245,88 @@ ZQ_VECTOR_TARGET static size_t decrypt_blocks_vector(const uint8_t *subst, const
         _mm512_setr_epi32(0, 1, 16, 17, 2, 3, 18, 19, 4, 5, 20, 21, 6, 7, 22, 23);
     const __m512i pairs_high =
         _mm512_setr_epi32(8, 9, 24, 25, 10, 11, 26, 27, 12, 13, 28, 29, 14, 15, 30, 31);
+    __m512i c01 = _mm512_permutex2var_epi32(o[0], zip_low, o[1]);
+    __m512i c23 = _mm512_permutex2var_epi32(o[2], zip_low, o[3]);
+    __m512i d01 = _mm512_permutex2var_epi32(o[0], zip_high, o[1]);
+    __m512i d23 = _mm512_permutex2var_epi32(o[2], zip_high, o[3]);
+    _mm512_storeu_si512(p, _mm512_permutex2var_epi32(c01, pairs_low, c23));
+    _mm512_storeu_si512(p + 64, _mm512_permutex2var_epi32(c01, pairs_high, c23));
+    _mm512_storeu_si512(p + 128, _mm512_permutex2var_epi32(d01, pairs_low, d23));
+    _mm512_storeu_si512(p + 192, _mm512_permutex2var_epi32(d01, pairs_high, d23));
+}
+
+// Deciphers count blocks, a multiple of sixteen, four groups of sixteen side
+// by side while there are; key follows them as in decrypt_blocks_scalar. A
+// round is a chain of dependent operations, so independent groups keep the
+// vector units busy.
+ZQ_VECTOR_TARGET static void decrypt_blocks_vector(const uint8_t *subst, const uint32_t *crc,
+                                                   uint32_t key[4], uint8_t *data, size_t count) {
+    constexpr int groups = 4;
+    __m512i table[4];
+    for (int i = 0; i < 4; i++)
+        table[i] = _mm512_loadu_si512(subst + 64 * i);
+    // The running key in scalars the stores cannot alias: its chain through
+    // the blocks is serial and must stay in registers.
+    uint32_t k0 = key[0], k1 = key[1], k2 = key[2], k3 = key[3];
     size_t done = 0;
-    for (; count - done >= 16; done += 16) {
+    while (done < count) {
+        size_t left = (count - done) / 16;
+        int n = left < size_t(groups) ? int(left) : groups;
         uint8_t *p = data + 16 * done;
-        uint32_t lane_keys[4][16];
-        for (int b = 0; b < 16; b++) {
-            for (int j = 0; j < 4; j++)
-                lane_keys[j][b] = key[j];
-            advance_key(crc, key, p + 16 * b);
+        uint32_t lane_keys[groups][4][16];
+        for (int g = 0; g < n; g++) {
+            for (int b = 0; b < 16; b++) {
+                const uint8_t *q = p + 256 * g + 16 * b;
+                lane_keys[g][0][b] = k0;
+                lane_keys[g][1][b] = k1;
+                lane_keys[g][2][b] = k2;
+                lane_keys[g][3][b] = k3;
+                k0 ^= crc[q[0]] ^ crc[q[4]] ^ crc[q[8]] ^ crc[q[12]];
+                k1 ^= crc[q[1]] ^ crc[q[5]] ^ crc[q[9]] ^ crc[q[13]];
+                k2 ^= crc[q[2]] ^ crc[q[6]] ^ crc[q[10]] ^ crc[q[14]];
+                k3 ^= crc[q[3]] ^ crc[q[7]] ^ crc[q[11]] ^ crc[q[15]];
+            }
         }
-        __m512i k[4];
-        for (int j = 0; j < 4; j++)
-            k[j] = _mm512_loadu_si512(lane_keys[j]);
-        __m512i r0 = _mm512_loadu_si512(p), r1 = _mm512_loadu_si512(p + 64);
-        __m512i r2 = _mm512_loadu_si512(p + 128), r3 = _mm512_loadu_si512(p + 192);
-        __m512i a01 = _mm512_permutex2var_epi32(r0, pick_01, r1);
-        __m512i a23 = _mm512_permutex2var_epi32(r0, pick_23, r1);
-        __m512i b01 = _mm512_permutex2var_epi32(r2, pick_01, r3);
-        __m512i b23 = _mm512_permutex2var_epi32(r2, pick_23, r3);
-        __m512i x0 = _mm512_xor_si512(_mm512_permutex2var_epi32(a01, join_low, b01), k[0]);
-        __m512i x1 = _mm512_xor_si512(_mm512_permutex2var_epi32(a01, join_high, b01), k[1]);
-        __m512i x2 = _mm512_xor_si512(_mm512_permutex2var_epi32(a23, join_low, b23), k[2]);
-        __m512i x3 = _mm512_xor_si512(_mm512_permutex2var_epi32(a23, join_high, b23), k[3]);
-        // Two rounds per step as in decrypt_group; round keys run 3, 2, 1, 0.
-#pragma GCC unroll 16
+        // Missing groups at the end are stood in for by copies of the first.
+        __m512i x[groups][4], k[groups][4];
+        for (int g = 0; g < groups; g++) {
+            int from = g < n ? g : 0;
+            load_lanes(p + 256 * from, x[g]);
+            for (int j = 0; j < 4; j++) {
+                k[g][j] = _mm512_loadu_si512(lane_keys[from][j]);
+                x[g][j] = _mm512_xor_si512(x[g][j], k[g][j]);
+            }
+        }
+        // Two rounds per step as in decrypt_group; round keys run 3, 2, 1, 0,
+        // so two steps unrolled make a loop body with fixed keys.
+#pragma GCC unroll 2
         for (int i = 0; i < 32; i += 2) {
-            __m512i kr = k[3 - (i & 3)];
-            __m512i t = _mm512_xor_si512(_mm512_add_epi32(x2, rotate_lanes<11>(x3)), kr);
-            __m512i u = _mm512_add_epi32(_mm512_xor_si512(x3, rotate_lanes<17>(x2)), kr);
-            x0 = _mm512_xor_si512(x0, substitute_lanes(table, t));
-            x1 = _mm512_xor_si512(x1, substitute_lanes(table, u));
-            kr = k[2 - (i & 3)];
-            t = _mm512_xor_si512(_mm512_add_epi32(x0, rotate_lanes<11>(x1)), kr);
-            u = _mm512_add_epi32(_mm512_xor_si512(x1, rotate_lanes<17>(x0)), kr);
-            x2 = _mm512_xor_si512(x2, substitute_lanes(table, t));
-            x3 = _mm512_xor_si512(x3, substitute_lanes(table, u));
+#pragma GCC unroll 4
+            for (int g = 0; g < groups; g++) {
+                __m512i *w = x[g];
+                __m512i kr = k[g][3 - (i & 3)];
+                __m512i t = _mm512_xor_si512(_mm512_add_epi32(w[2], rotate_lanes<11>(w[3])), kr);
+                __m512i u = _mm512_add_epi32(_mm512_xor_si512(w[3], rotate_lanes<17>(w[2])), kr);
+                w[0] = _mm512_xor_si512(w[0], substitute_lanes(table, t));
+                w[1] = _mm512_xor_si512(w[1], substitute_lanes(table, u));
+                kr = k[g][2 - (i & 3)];
+                t = _mm512_xor_si512(_mm512_add_epi32(w[0], rotate_lanes<11>(w[1])), kr);
+                u = _mm512_add_epi32(_mm512_xor_si512(w[1], rotate_lanes<17>(w[0])), kr);
+                w[2] = _mm512_xor_si512(w[2], substitute_lanes(table, t));
+                w[3] = _mm512_xor_si512(w[3], substitute_lanes(table, u));
+            }
         }
-        __m512i o0 = _mm512_xor_si512(x2, k[0]), o1 = _mm512_xor_si512(x3, k[1]);
-        __m512i o2 = _mm512_xor_si512(x0, k[2]), o3 = _mm512_xor_si512(x1, k[3]);
-        __m512i c01 = _mm512_permutex2var_epi32(o0, zip_low, o1);
-        __m512i c23 = _mm512_permutex2var_epi32(o2, zip_low, o3);
-        __m512i d01 = _mm512_permutex2var_epi32(o0, zip_high, o1);
-        __m512i d23 = _mm512_permutex2var_epi32(o2, zip_high, o3);
-        _mm512_storeu_si512(p, _mm512_permutex2var_epi32(c01, pairs_low, c23));
-        _mm512_storeu_si512(p + 64, _mm512_permutex2var_epi32(c01, pairs_high, c23));
-        _mm512_storeu_si512(p + 128, _mm512_permutex2var_epi32(d01, pairs_low, d23));
-        _mm512_storeu_si512(p + 192, _mm512_permutex2var_epi32(d01, pairs_high, d23));
+        for (int g = 0; g < n; g++) {
+            __m512i o[4] = {_mm512_xor_si512(x[g][2], k[g][0]), _mm512_xor_si512(x[g][3], k[g][1]),
+                            _mm512_xor_si512(x[g][0], k[g][2]), _mm512_xor_si512(x[g][1], k[g][3])};
+            store_lanes(p + 256 * g, o);
+        }
+        done += 16 * size_t(n);
     }
-    return done;
+    key[0] = k0;
+    key[1] = k1;
+    key[2] = k2;
+    key[3] = k3;
 }
 
 static bool processor_has_byte_permutes() {
@@ -302,10 +344,24 @@ void decrypt_blocks(ExtractionContext *ctx, uint8_t *data, size_t count) {
     uint32_t key[4];
     memcpy(key, ctx->cipher_key, sizeof key);
 #if defined(ZQ_CIPHER_VECTOR)
-    if (count >= 16 && vector_cipher_available) {
-        size_t done = decrypt_blocks_vector(ctx->subst_table, ctx->crc_table, key, data, count);
-        data += 16 * done;
-        count -= done;
+    if (vector_cipher_available) {
+        size_t whole = count & ~size_t(15);
+        decrypt_blocks_vector(ctx->subst_table, ctx->crc_table, key, data, whole);
+        data += 16 * whole;
+        count -= whole;
+        if (count > 0) {
+            // The last few blocks go as one group padded with zero blocks;
+            // the key then follows the real blocks only.
+            uint8_t group[256] = {};
+            memcpy(group, data, 16 * count);
+            uint32_t group_key[4];
+            memcpy(group_key, key, sizeof key);
+            decrypt_blocks_vector(ctx->subst_table, ctx->crc_table, group_key, group, 16);
+            for (size_t b = 0; b < count; b++)
+                advance_key(ctx->crc_table, key, data + 16 * b);
+            memcpy(data, group, 16 * count);
+            count = 0;
+        }
     }
 #endif
     decrypt_blocks_scalar(ctx->subst_table, ctx->crc_table, key, data, count);

@@ -202,13 +202,15 @@ TEST_F(CipherFixture, MixKeyXorsCrcEntries) {
 }
 
 // The bulk paths run blocks side by side in groups of four and, where the
-// processor has the byte permutes, of sixteen: every count around the group
-// sizes, and a chain enciphered block by block, must come out as
-// decrypt_block gives it, with the same key after, by both paths.
+// processor has the byte permutes, in up to four groups of sixteen with the
+// last few blocks padded to a group: every count around those sizes, and a
+// chain enciphered block by block, must come out as decrypt_block gives it,
+// with the same key after, by both paths.
 TEST_F(CipherFixture, BulkDecryptMatchesBlockByBlock) {
     const char *passwords[] = {"A", "q4!Wm9#z",
                                "a long password of more than thirty-two characters"};
-    const size_t counts[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 13, 15, 16, 17, 31, 32, 33, 47, 510};
+    const size_t counts[] = {0,  1,  2,  3,  4,  5,  7,  8,  9,  13,  15,  16,  17,
+                             31, 32, 33, 47, 63, 64, 65, 79, 80, 127, 128, 129, 510};
     uint32_t seed = 12345;
     for (const char *password : passwords) {
         for (size_t count : counts) {
