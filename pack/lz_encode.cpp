@@ -543,10 +543,12 @@ void encode_block(LzEncoder *e) {
         use_new = use_new || new_bits < old_bits;
     }
 
+    // Pieces complete before this block (empty files make several) end
+    // here; the first of them may carry the new tables as trailing tables.
     Piece *p = &e->pieces.front();
-    if (p->complete) {
+    while (p->complete && e->pieces.size() > 1) {
         int sent = 0;
-        bool next_continues = e->pieces.size() > 1 && !e->pieces[1].starts_stream;
+        bool next_continues = !e->pieces[1].starts_stream;
         if (use_new && next_continues)
             sent = finish_piece(e, *p, &fresh, &plan);
         else
@@ -566,7 +568,8 @@ void encode_block(LzEncoder *e) {
         commit_tables(e, fresh, plan);
     }
     for (size_t i = 0; i < n; i++) {
-        if (p->end_token == int64_t(i)) {
+        // Empty files end at the same token as the file before them.
+        while (p->end_token == int64_t(i)) {
             finish_piece(e, *p, nullptr, nullptr);
             e->pieces.pop_front();
             p = &e->pieces.front();
@@ -574,12 +577,13 @@ void encode_block(LzEncoder *e) {
         count_token(e->stats, e->tokens[i]);
         write_coded(*p, e->current, coded[i]);
     }
-    if (p->end_token == int64_t(n))
-        p->complete = 1;
     flush_piece_bytes(*p);
-    for (Piece &q : e->pieces)
+    for (Piece &q : e->pieces) {
+        if (q.end_token == int64_t(n))
+            q.complete = 1;
         if (q.end_token >= 0)
             q.end_token -= int64_t(n);
+    }
     e->tokens.clear();
     update_costs(e, symbol_freq);
 }

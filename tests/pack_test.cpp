@@ -277,6 +277,27 @@ TEST(PackRoundTrip, EmptyBufferAndForcedTinyPieces) {
     expect_round_trip(bytes, pack_level_fast, true, "pw");
 }
 
+// An empty file between others ends its piece at the same token as the file
+// before it, within a block or where one ends; each piece must still get
+// exactly its own file's bytes.
+TEST(PackRoundTrip, EmptyFilesInsideASolidStream) {
+    std::string a = text_like(5003, 61), b = executable_like(5003, 62);
+    const std::vector<std::string> cases[] = {
+        {a, "", b},
+        {a, "", "", b, ""},
+        {"", a, "", "x", "", b},
+        // A file long enough to end its block on its last token.
+        {text_like(400000, 63), "", "", b, ""},
+    };
+    for (const auto &files : cases)
+        for (int level : all_levels)
+            for (const char *password : {static_cast<const char *>(nullptr), "pw"}) {
+                SCOPED_TRACE(testing::Message() << files.size() << " files, level " << level
+                                                << " password " << (password != nullptr));
+                expect_round_trip(files, level, true, password);
+            }
+}
+
 // Typical data must exercise every path of the decoder: each symbol kind,
 // the length adjustments, new tables within a piece, the keep bit, trailing
 // tables and harmless padding.
