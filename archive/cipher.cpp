@@ -255,25 +255,63 @@ ZQ_VECTOR_TARGET static inline void store_lanes(uint8_t *p, const __m512i o[4]) 
     _mm512_storeu_si512(p + 192, _mm512_permutex2var_epi32(d01, pairs_high, d23));
 }
 
-// Deciphers count blocks, a multiple of sixteen, four groups of sixteen side
-// by side while there are; key follows them as in decrypt_blocks_scalar. A
-// round is a chain of dependent operations, so independent groups keep the
-// vector units busy.
+// The rounds of G groups of sixteen blocks side by side, in place at p;
+// lane_keys[g][j][b] is word j of the key of block b of group g. A round is
+// a chain of dependent operations, so independent groups keep the vector
+// units busy.
+template <int G>
+ZQ_VECTOR_TARGET static inline void decrypt_groups(const __m512i table[4],
+                                                   const uint32_t (*lane_keys)[4][16], uint8_t *p) {
+    __m512i x[G][4], k[G][4];
+    for (int g = 0; g < G; g++) {
+        load_lanes(p + 256 * g, x[g]);
+        for (int j = 0; j < 4; j++) {
+            k[g][j] = _mm512_loadu_si512(lane_keys[g][j]);
+            x[g][j] = _mm512_xor_si512(x[g][j], k[g][j]);
+        }
+    }
+    // Two rounds per step as in decrypt_group; round keys run 3, 2, 1, 0, so
+    // two steps unrolled make a loop body with fixed keys.
+#pragma GCC unroll 2
+    for (int i = 0; i < 32; i += 2) {
+#pragma GCC unroll 4
+        for (int g = 0; g < G; g++) {
+            __m512i *w = x[g];
+            __m512i kr = k[g][3 - (i & 3)];
+            __m512i t = _mm512_xor_si512(_mm512_add_epi32(w[2], rotate_lanes<11>(w[3])), kr);
+            __m512i u = _mm512_add_epi32(_mm512_xor_si512(w[3], rotate_lanes<17>(w[2])), kr);
+            w[0] = _mm512_xor_si512(w[0], substitute_lanes(table, t));
+            w[1] = _mm512_xor_si512(w[1], substitute_lanes(table, u));
+            kr = k[g][2 - (i & 3)];
+            t = _mm512_xor_si512(_mm512_add_epi32(w[0], rotate_lanes<11>(w[1])), kr);
+            u = _mm512_add_epi32(_mm512_xor_si512(w[1], rotate_lanes<17>(w[0])), kr);
+            w[2] = _mm512_xor_si512(w[2], substitute_lanes(table, t));
+            w[3] = _mm512_xor_si512(w[3], substitute_lanes(table, u));
+        }
+    }
+    for (int g = 0; g < G; g++) {
+        __m512i o[4] = {_mm512_xor_si512(x[g][2], k[g][0]), _mm512_xor_si512(x[g][3], k[g][1]),
+                        _mm512_xor_si512(x[g][0], k[g][2]), _mm512_xor_si512(x[g][1], k[g][3])};
+        store_lanes(p + 256 * g, o);
+    }
+}
+
+// Deciphers count blocks, a multiple of sixteen: four groups of sixteen at a
+// time while there are, then one; key follows them as in
+// decrypt_blocks_scalar.
 ZQ_VECTOR_TARGET static void decrypt_blocks_vector(const uint8_t *subst, const uint32_t *crc,
                                                    uint32_t key[4], uint8_t *data, size_t count) {
-    constexpr int groups = 4;
+    constexpr int most_groups = 4;
     __m512i table[4];
     for (int i = 0; i < 4; i++)
         table[i] = _mm512_loadu_si512(subst + 64 * i);
     // The running key in scalars the stores cannot alias: its chain through
     // the blocks is serial and must stay in registers.
     uint32_t k0 = key[0], k1 = key[1], k2 = key[2], k3 = key[3];
-    size_t done = 0;
-    while (done < count) {
-        size_t left = (count - done) / 16;
-        int n = left < size_t(groups) ? int(left) : groups;
+    for (size_t done = 0; done < count;) {
+        int n = count - done >= 16 * most_groups ? most_groups : 1;
         uint8_t *p = data + 16 * done;
-        uint32_t lane_keys[groups][4][16];
+        uint32_t lane_keys[most_groups][4][16];
         for (int g = 0; g < n; g++) {
             for (int b = 0; b < 16; b++) {
                 const uint8_t *q = p + 256 * g + 16 * b;
@@ -287,40 +325,10 @@ ZQ_VECTOR_TARGET static void decrypt_blocks_vector(const uint8_t *subst, const u
                 k3 ^= crc[q[3]] ^ crc[q[7]] ^ crc[q[11]] ^ crc[q[15]];
             }
         }
-        // Missing groups at the end are stood in for by copies of the first.
-        __m512i x[groups][4], k[groups][4];
-        for (int g = 0; g < groups; g++) {
-            int from = g < n ? g : 0;
-            load_lanes(p + 256 * from, x[g]);
-            for (int j = 0; j < 4; j++) {
-                k[g][j] = _mm512_loadu_si512(lane_keys[from][j]);
-                x[g][j] = _mm512_xor_si512(x[g][j], k[g][j]);
-            }
-        }
-        // Two rounds per step as in decrypt_group; round keys run 3, 2, 1, 0,
-        // so two steps unrolled make a loop body with fixed keys.
-#pragma GCC unroll 2
-        for (int i = 0; i < 32; i += 2) {
-#pragma GCC unroll 4
-            for (int g = 0; g < groups; g++) {
-                __m512i *w = x[g];
-                __m512i kr = k[g][3 - (i & 3)];
-                __m512i t = _mm512_xor_si512(_mm512_add_epi32(w[2], rotate_lanes<11>(w[3])), kr);
-                __m512i u = _mm512_add_epi32(_mm512_xor_si512(w[3], rotate_lanes<17>(w[2])), kr);
-                w[0] = _mm512_xor_si512(w[0], substitute_lanes(table, t));
-                w[1] = _mm512_xor_si512(w[1], substitute_lanes(table, u));
-                kr = k[g][2 - (i & 3)];
-                t = _mm512_xor_si512(_mm512_add_epi32(w[0], rotate_lanes<11>(w[1])), kr);
-                u = _mm512_add_epi32(_mm512_xor_si512(w[1], rotate_lanes<17>(w[0])), kr);
-                w[2] = _mm512_xor_si512(w[2], substitute_lanes(table, t));
-                w[3] = _mm512_xor_si512(w[3], substitute_lanes(table, u));
-            }
-        }
-        for (int g = 0; g < n; g++) {
-            __m512i o[4] = {_mm512_xor_si512(x[g][2], k[g][0]), _mm512_xor_si512(x[g][3], k[g][1]),
-                            _mm512_xor_si512(x[g][0], k[g][2]), _mm512_xor_si512(x[g][1], k[g][3])};
-            store_lanes(p + 256 * g, o);
-        }
+        if (n == most_groups)
+            decrypt_groups<most_groups>(table, lane_keys, p);
+        else
+            decrypt_groups<1>(table, lane_keys, p);
         done += 16 * size_t(n);
     }
     key[0] = k0;
