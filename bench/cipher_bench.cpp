@@ -10,7 +10,6 @@
 // the best of RUNS (default 5) runs, in MB/s (10^6 bytes) per second of CPU
 // time. Both paths must give the same bytes and key, or the program fails.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <random>
@@ -19,6 +18,7 @@
 #include "archive/cipher.h"
 #include "archive/crc.h"
 #include "archive/extraction_context.h"
+#include "bench/bench_options.h"
 
 using DecryptFunction = void (*)(ExtractionContext *, uint8_t *, size_t);
 
@@ -32,26 +32,18 @@ static double run_best(DecryptFunction decrypt, ExtractionContext *ctx,
         std::clock_t start = std::clock();
         for (size_t done = 0; done < plain->size(); done += chunk)
             decrypt(ctx, plain->data() + done, chunk / 16);
-        double seconds = double(std::clock() - start) / CLOCKS_PER_SEC;
+        double seconds = cpu_seconds_since(start);
         if (seconds < best)
             best = seconds;
     }
-    return double(sealed.size()) / 1e6 / (best > 0 ? best : 1e-9);
+    return rate_mb_per_s(sealed.size(), best);
 }
 
 int main(int argc, char **argv) {
     size_t mib = 24;
     int runs = 5;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "-m") == 0)
-            mib = size_t(std::atoi(argv[i + 1]));
-        else if (std::strcmp(argv[i], "-r") == 0)
-            runs = std::atoi(argv[i + 1]);
-    }
-    if (mib == 0 || runs <= 0) {
-        std::fprintf(stderr, "usage: cipher_bench [-m MIB] [-r RUNS]\n");
+    if (!read_size_and_runs(argc, argv, "cipher_bench", &mib, &runs))
         return 2;
-    }
     static ExtractionContext ctx;
     build_crc_table(&ctx);
     const size_t chunks[] = {8160, 64};

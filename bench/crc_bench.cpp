@@ -9,14 +9,13 @@
 // MB/s (10^6 bytes) per second of CPU time. Both paths must give the same
 // value, or the program fails.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <random>
 #include <vector>
 
 #include "archive/crc.h"
 #include "archive/extraction_context.h"
+#include "bench/bench_options.h"
 
 using CrcFunction = uint32_t (*)(const ExtractionContext *, uint32_t, const void *, size_t);
 
@@ -30,27 +29,19 @@ static double run_best(CrcFunction crc, const ExtractionContext *ctx,
             size_t n = data.size() - done < chunk ? data.size() - done : chunk;
             value = crc(ctx, value, data.data() + done, n);
         }
-        double seconds = double(std::clock() - start) / CLOCKS_PER_SEC;
+        double seconds = cpu_seconds_since(start);
         if (seconds < best)
             best = seconds;
         *result = value;
     }
-    return double(data.size()) / 1e6 / (best > 0 ? best : 1e-9);
+    return rate_mb_per_s(data.size(), best);
 }
 
 int main(int argc, char **argv) {
     size_t mib = 64;
     int runs = 5;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "-m") == 0)
-            mib = size_t(std::atoi(argv[i + 1]));
-        else if (std::strcmp(argv[i], "-r") == 0)
-            runs = std::atoi(argv[i + 1]);
-    }
-    if (mib == 0 || runs <= 0) {
-        std::fprintf(stderr, "usage: crc_bench [-m MIB] [-r RUNS]\n");
+    if (!read_size_and_runs(argc, argv, "crc_bench", &mib, &runs))
         return 2;
-    }
     static ExtractionContext ctx;
     build_crc_table(&ctx);
     std::vector<uint8_t> data(mib << 20);
