@@ -158,7 +158,8 @@ static inline uint32_t reader_position(const LoopState &st) {
 }
 
 // Starts the word at the record's position; the 8 bytes read end inside the
-// buffer even when the position lies in its last 8 bytes.
+// buffer even when the position lies in its last 8 bytes. A full word counts
+// its last byte as not yet in it, so count stays below 64 for top_up.
 static inline void restart_reader(LoopState &st, uint32_t pos, uint32_t bit) {
     constexpr uint32_t last_load = input_buffer_size - 8;
     uint32_t base = pos < last_load ? pos : last_load;
@@ -166,18 +167,21 @@ static inline void restart_reader(LoopState &st, uint32_t pos, uint32_t bit) {
     st.bits = load_big_endian(st.input + base) << skipped;
     st.count = 64 - skipped;
     st.next = base + 8;
+    if (skipped == 0) {
+        st.count = 56;
+        st.next = base + 7;
+    }
 }
 
-// Tops the word up to at least 56 bits with whole bytes. A byte already
-// partly in the word is ORed in again at the same place, which changes
-// nothing. The caller keeps the reader at most at the refill threshold.
+// Tops the word up to 56 to 63 bits with whole bytes, without a branch: how
+// many bits the last step took follows the data. A byte already partly in
+// the word is ORed in again at the same place, which changes nothing; with
+// 56 or more bits nothing new is counted. The caller keeps the reader at
+// most at the refill threshold.
 static inline void top_up(LoopState &st) {
-    if (st.count >= 56)
-        return;
     st.bits |= load_big_endian(st.input + st.next) >> st.count;
-    uint32_t added = (63 - st.count) >> 3;
-    st.next += added;
-    st.count += 8 * added;
+    st.next += (63 - st.count) >> 3;
+    st.count |= 56;
 }
 
 static inline void saved_to(ExtractionContext *ctx, const LoopState &st) {
@@ -204,8 +208,14 @@ static inline uint32_t take(LoopState &st, uint32_t n) {
     return value;
 }
 
+// take for 0 to 16 bits without a branch: whether a slot has extra bits
+// follows the data, so a test on it would often be guessed wrong. Both
+// shifts stay below 64 bits wide for every n.
 static inline uint32_t take_extra(LoopState &st, uint32_t n) {
-    return n ? take(st, n) : 0;
+    uint32_t value = uint32_t((st.bits >> 32) >> (32 - n));
+    st.bits <<= n;
+    st.count -= n;
+    return value;
 }
 
 // The quick table is indexed by the word's top bits directly and its entry
