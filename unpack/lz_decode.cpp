@@ -30,9 +30,10 @@
 //
 // Speed: codes come from a 64-bit word topped up once per step and mostly
 // resolve with one quick-table read (huffman.cpp); the loop's state lives in
-// locals rather than the record; and a match away from the end of the ring
-// that does not overlap within 8 bytes is copied in whole pieces of 16 or 8
-// bytes, without a byte loop for its tail (copy_in_window).
+// locals rather than the record; the extra bits and the word's top-ups take
+// no branch that depends on the data; and a match away from the end of the
+// ring is copied in whole 8-byte pieces, without a byte loop for its tail
+// (copy_in_window).
 #include "unpack/lz_decode.h"
 
 #include <cstring>
@@ -65,18 +66,18 @@ static inline uint32_t match_gap(uint32_t distance) {
     return ((distance - 1) & (max_distance - 1)) + 1;
 }
 
-template <int N> static inline void copy_piece(uint8_t *out, const uint8_t *in) {
-    uint8_t piece[N];
-    memcpy(piece, in, N);
-    memcpy(out, piece, N);
+static inline void copy_piece(uint8_t *out, const uint8_t *in) {
+    uint64_t piece;
+    memcpy(&piece, in, 8);
+    memcpy(out, &piece, 8);
 }
 
 // Copies n bytes from gap bytes back to dest and returns the position after
-// them. Away from the end of the ring the copy goes in whole pieces of 16 or
-// 8 bytes and may write up to 15 bytes past the match: those bytes lie
+// them. Away from the end of the ring the copy goes in whole 8-byte pieces,
+// two per step, and may write up to 15 bytes past the match: those bytes lie
 // window_size - 15 or more behind every later position, out of reach of
 // every match, and are rewritten before anything reads them. A piece reads
-// only final bytes when the source lies at least a piece back, or ahead of
+// only final bytes when the source lies at least 8 bytes back, or ahead of
 // the destination, which it only does by more than max_distance.
 static inline uint32_t copy_in_window(uint8_t *window, uint32_t dest, uint32_t gap, uint32_t n) {
     uint32_t src = (dest - gap) & window_mask;
@@ -88,12 +89,11 @@ static inline uint32_t copy_in_window(uint8_t *window, uint32_t dest, uint32_t g
     }
     uint8_t *out = window + dest;
     const uint8_t *in = window + src;
-    if (gap >= 16) {
-        for (uint32_t k = 0; k < n; k += 16)
-            copy_piece<16>(out + k, in + k);
-    } else if (gap >= 8) {
-        for (uint32_t k = 0; k < n; k += 8)
-            copy_piece<8>(out + k, in + k);
+    if (gap >= 8) {
+        for (uint32_t k = 0; k < n; k += 16) {
+            copy_piece(out + k, in + k);
+            copy_piece(out + k + 8, in + k + 8);
+        }
     } else {
         // The first 8 bytes one by one; from there on the bytes repeat every
         // period, the smallest multiple of gap of at least 8, so pieces of 8
@@ -102,7 +102,7 @@ static inline uint32_t copy_in_window(uint8_t *window, uint32_t dest, uint32_t g
         for (uint32_t k = 0; k < 8; k++)
             out[k] = in[k];
         for (uint32_t k = 8; k < n; k += 8)
-            copy_piece<8>(out + k, out + k - period[gap]);
+            copy_piece(out + k, out + k - period[gap]);
     }
     return end;
 }
