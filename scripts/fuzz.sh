@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang, ASan and UBSan in a build of their
 # own and runs each for FUZZ_SECONDS seconds (default 60) on its seeds: the
-# archives and packed streams our packer and test writer make, the external
-# samples and the kept regression inputs. Fails on any crash, sanitizer
-# report, leak or input that runs longer than a second, and prints the
-# executions per target and the peak heap of one extraction.
+# archives and packed streams our packer and test writer make, the archives in
+# tests/data (other archivers' and an independent encoder's) and the kept
+# regression inputs. Fails on any crash, sanitizer report, leak or input that
+# runs longer than a second, and prints the executions per target and the peak
+# heap of one extraction.
 #
 # FUZZ_SECONDS   seconds per target (default 60)
 # FUZZ_TARGETS   which targets (default: header_walk unpack cipher_unpack round_trip extract)
@@ -33,10 +34,10 @@ seed_folder() {
 rm -rf "$work/seeds"
 mkdir -p "$work/seeds"
 "$build/tests/fuzz/fuzz_make_seeds" "$work/seeds"
-for f in "${ZQ_EXTERNAL_SAMPLES:-../shared/testdata/external}"/*.rar; do
-    [ -f "$f" ] || continue
-    cp "$f" "$work/seeds/header_walk/external-$(basename "$f")"
-    cp "$f" "$work/seeds/extract/external-$(basename "$f")"
+for f in tests/data/external/*.rar tests/data/synthetic/*.rar tests/data/synthetic/*.exe; do
+    seed=$(basename "$(dirname "$f")")-$(basename "$f")
+    cp "$f" "$work/seeds/header_walk/$seed"
+    cp "$f" "$work/seeds/extract/$seed"
 done
 for f in tests/fuzz/regressions/*; do
     [ -f "$f" ] || continue

@@ -572,7 +572,7 @@ TEST_F(ExtractTest, Volumes) {
 }
 
 TEST_F(ExtractTest, ExternalMultiVolumeFirstPartEnds) {
-    write_file(archive_path(), read_file(external_sample("rar20-multivolume-part1.rar")));
+    write_file(archive_path(), read_file(test_data("external/rar20-multivolume-part1.rar")));
     EXPECT_EQ(extract_archive(nullptr, archive_path().c_str(), target), 2);
     EXPECT_FALSE(exists(in_target("exe")));
     EXPECT_FALSE(exists(in_target("jpg")));
@@ -696,7 +696,7 @@ TEST_F(ExtractTest, TestOnlyWritesNothing) {
 }
 
 TEST_F(ExtractTest, ExternalStoredEntriesWithLongHeaders) {
-    write_file(archive_path(), read_file(external_sample("rar202-comment-nopsw.rar")));
+    write_file(archive_path(), read_file(test_data("external/rar202-comment-nopsw.rar")));
     ASSERT_EQ(extract_archive(nullptr, archive_path().c_str(), target), 0);
     struct stat info;
     ASSERT_EQ(stat(in_target("FILE1.TXT").c_str(), &info), 0);
@@ -707,8 +707,8 @@ TEST_F(ExtractTest, ExternalStoredEntriesWithLongHeaders) {
 }
 
 TEST_F(ExtractTest, ExternalEncryptedCompressedEntries) {
-    std::string plain_archive = read_file(external_sample("rar202-comment-nopsw.rar"));
-    write_file(archive_path(), read_file(external_sample("rar202-comment-psw.rar")));
+    std::string plain_archive = read_file(test_data("external/rar202-comment-nopsw.rar"));
+    write_file(archive_path(), read_file(test_data("external/rar202-comment-psw.rar")));
     ExtractOptions options = {"password", 0, nullptr, nullptr};
     ASSERT_EQ(extract_archive_ex(nullptr, archive_path().c_str(), target, &options), 0);
     std::string file1 = read_file(in_target("FILE1.TXT"));
@@ -725,14 +725,14 @@ TEST_F(ExtractTest, ExternalEncryptedCompressedEntries) {
 }
 
 TEST_F(ExtractTest, ExternalVersion15Entries) {
-    write_file(archive_path(), read_file(external_sample("rar15-dirs.rar")));
+    write_file(archive_path(), read_file(test_data("external/rar15-dirs.rar")));
     EXPECT_EQ(extract_archive(nullptr, archive_path().c_str(), target), 3);
     EXPECT_FALSE(exists(in_target("EXE/TEST.EXE")));
     EXPECT_EQ(captions(), std::vector<std::string>{"EXE\\TEST.EXE"});
 }
 
 TEST_F(ExtractTest, ExternalUnixEntryWithSubBlocks) {
-    write_file(archive_path(), read_file(external_sample("rar2-unix-owner.rar")));
+    write_file(archive_path(), read_file(test_data("external/rar2-unix-owner.rar")));
     ASSERT_EQ(extract_archive(nullptr, archive_path().c_str(), target), 0);
     EXPECT_EQ(read_file(in_target("file.txt")).size(), 4u);
     EXPECT_EQ(GetFileAttributesA("D:\\Target\\file.txt"), DWORD(0x20));

@@ -126,7 +126,7 @@ uint32_t t(int y, int mo, int d, int h, int mi, int s) {
 // and the final blocks are passed over and so do not appear.
 const std::vector<Sample> &samples() {
     static const std::vector<Sample> table = {
-        {"rar15-comment.rar",
+        {"external/rar15-comment.rar",
          1,
          0x0002,
          44,
@@ -134,7 +134,7 @@ const std::vector<Sample> &samples() {
            0x33, 0x20},
           {130, 0x74, "FILE2.TXT", 0x8008, 72, 8, 8, 0, 0x3c4306f7, t(2010, 11, 3, 19, 49, 38), 15,
            0x30, 0x20}}},
-        {"rar15-dirs.rar",
+        {"external/rar15-dirs.rar",
          1,
          0x0000,
          13,
@@ -146,14 +146,14 @@ const std::vector<Sample> &samples() {
            t(2022, 8, 1, 19, 23, 4), 15, 0x33, 0x20},
           {57610, 0x74, "TECT.TXT", 0x8000, 40, 2815, 15498, 2, 0x9bd160fa,
            t(2022, 8, 1, 19, 23, 4), 15, 0x33, 0x20}}},
-        {"rar2-unix-owner.rar",
+        {"external/rar2-unix-owner.rar",
          1,
          0x0040,
          13,
          {{20, 0x74, "file.txt", 0x8080, 40, 17, 4, 3, 0x7e3265a8, t(2026, 7, 15, 22, 0, 22), 20,
            0x33, 0x20},
           {77, 0x77, "", 0x8000, 18, 8, 0, 0, 0, 0, 0, 0, 0}}},
-        {"rar20-multivolume-part1.rar",
+        {"external/rar20-multivolume-part1.rar",
          2,
          0x0001,
          13,
@@ -161,7 +161,7 @@ const std::vector<Sample> &samples() {
           {55, 0x74, "jpg", 0x80e0, 35, 0, 0, 2, 0, t(2022, 2, 14, 9, 38, 20), 20, 0x35, 0x10},
           {90, 0x74, "exe\\test.exe", 0x8082, 44, 9866, 45056, 2, 0x95cd4f54,
            t(2022, 2, 14, 9, 38, 20), 20, 0x35, 0x20}}},
-        {"rar202-comment-nopsw.rar",
+        {"external/rar202-comment-nopsw.rar",
          1,
          0x0002,
          51,
@@ -169,7 +169,7 @@ const std::vector<Sample> &samples() {
            0x30, 0x20},
           {131, 0x74, "FILE2.TXT", 0x8008, 66, 7, 7, 0, 0x785fc3e3, t(2010, 11, 3, 0, 27, 34), 20,
            0x30, 0x20}}},
-        {"rar202-comment-psw.rar",
+        {"external/rar202-comment-psw.rar",
          1,
          0x0002,
          51,
@@ -184,7 +184,7 @@ const std::vector<Sample> &samples() {
 TEST_F(ReaderFixture, ExternalSamples) {
     for (const Sample &sample : samples()) {
         SCOPED_TRACE(sample.file);
-        open_path(external_sample(sample.file));
+        open_path(test_data(sample.file));
         std::vector<Seen> seen = walk();
         EXPECT_EQ(ctx->archive_kind, sample.kind);
         EXPECT_EQ(ctx->archive_format, 2);
@@ -220,7 +220,7 @@ TEST_F(ReaderFixture, ExternalSamples) {
 // A sub-block comes back with a positive count while file_header still holds
 // the entry before it.
 TEST_F(ReaderFixture, SubBlockKeepsPreviousEntry) {
-    open_path(external_sample("rar2-unix-owner.rar"));
+    open_path(test_data("external/rar2-unix-owner.rar"));
     ASSERT_EQ(locate_archive(ctx), 1);
     ASSERT_EQ(read_next_file_header(ctx, request_file_or_subblock), 40);
     seek_stream(ctx->archive_stream, ctx->next_block, 0);

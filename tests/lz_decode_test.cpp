@@ -639,15 +639,15 @@ TEST(LzDecode, PackerPiecesRoundTrip) {
     }
 }
 
-// The packed data of an entry in a sample archive: at the block offset plus
-// the header size, as the sample's facts list them.
+// The packed data of an entry in a test archive: at the block offset plus
+// the header size, as the archive's facts list them.
 std::string sample_data(const char *name, size_t offset, size_t size) {
-    return read_file(external_sample(name)).substr(offset, size);
+    return read_file(test_data(name)).substr(offset, size);
 }
 
 TEST(LzDecode, SampleCompressedEntryPassesChecksum) {
     Decoder d = new_decoder();
-    std::string packed = sample_data("rar2-unix-owner.rar", 20 + 40, 17);
+    std::string packed = sample_data("external/rar2-unix-owner.rar", 20 + 40, 17);
     ASSERT_EQ(packed.size(), 17u);
     std::string out = unpack(d, packed, 4, 0);
     EXPECT_EQ(out.size(), 4u);
@@ -666,8 +666,8 @@ TEST(LzDecode, SampleEncryptedEntriesDecodeWithTheirPassword) {
         bool right = strcmp(password, "password") == 0;
         Decoder d = new_decoder();
         for (const Entry &e : entries) {
-            std::string packed = sample_data("rar202-comment-psw.rar", e.encrypted_at, 32);
-            std::string stored = sample_data("rar202-comment-nopsw.rar", e.stored_at, 7);
+            std::string packed = sample_data("external/rar202-comment-psw.rar", e.encrypted_at, 32);
+            std::string stored = sample_data("external/rar202-comment-nopsw.rar", e.stored_at, 7);
             ASSERT_EQ(packed.size(), 32u);
             strcpy(d.ctx->password, password);
             init_cipher(d.ctx, d.ctx->password);

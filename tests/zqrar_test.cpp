@@ -74,7 +74,7 @@ struct ListedSample {
 // The samples' facts as the listing shows them; 0x77, 0x78 and 0x7b blocks
 // are passed over and listed nowhere.
 const ListedSample listed_samples[] = {
-    {"rar15-comment.rar",
+    {"external/rar15-comment.rar",
      "Found at the start of the file (kind 1) at offset 0, format RAR 2.x, main header flags "
      "0x0002",
      {"-----          7          7 MS-DOS 1.5  0x33 00000020 e27f07a9 2010-11-03 19:49:32 "
@@ -82,7 +82,7 @@ const ListedSample listed_samples[] = {
       "-----          8          8 MS-DOS 1.5  0x30 00000020 3c4306f7 2010-11-03 19:49:38 "
       "FILE2.TXT"},
      "2 entries, 15 bytes, 15 packed"},
-    {"rar15-dirs.rar",
+    {"external/rar15-dirs.rar",
      "Found at the start of the file (kind 1) at offset 0, format RAR 2.x, main header flags "
      "0x0000",
      {"--D--          0          0 Win32  1.5  0x33 00000010 00000000 2023-02-19 09:20:50 EXE",
@@ -94,13 +94,13 @@ const ListedSample listed_samples[] = {
       "-----      15498       2815 Win32  1.5  0x33 00000020 9bd160fa 2022-08-01 19:23:04 "
       "TECT.TXT"},
      "5 entries, 100926 bytes, 60247 packed"},
-    {"rar2-unix-owner.rar",
+    {"external/rar2-unix-owner.rar",
      "Found at the start of the file (kind 1) at offset 0, format RAR 2.x, main header flags "
      "0x0040",
      {"-----          4         17 Unix   2.0  0x33 00000020 7e3265a8 2026-07-15 22:00:22 "
       "file.txt"},
      "1 entry, 4 bytes, 17 packed"},
-    {"rar20-multivolume-part1.rar",
+    {"external/rar20-multivolume-part1.rar",
      "Found volume of a multi-volume set (kind 2) at offset 0, format RAR 2.x, main header "
      "flags 0x0001",
      {"--D--          0          0 Win32  2.0  0x35 00000010 00000000 2022-02-14 09:38:20 exe",
@@ -108,7 +108,7 @@ const ListedSample listed_samples[] = {
       "--->-      45056       9866 Win32  2.0  0x35 00000020 95cd4f54 2022-02-14 09:38:20 "
       "exe\\test.exe"},
      "3 entries, 45056 bytes, 9866 packed"},
-    {"rar202-comment-nopsw.rar",
+    {"external/rar202-comment-nopsw.rar",
      "Found at the start of the file (kind 1) at offset 0, format RAR 2.x, main header flags "
      "0x0002",
      {"-----          7          7 MS-DOS 2.0  0x30 00000020 7a197dba 2010-11-03 00:27:28 "
@@ -116,7 +116,7 @@ const ListedSample listed_samples[] = {
       "-----          7          7 MS-DOS 2.0  0x30 00000020 785fc3e3 2010-11-03 00:27:34 "
       "FILE2.TXT"},
      "2 entries, 14 bytes, 14 packed"},
-    {"rar202-comment-psw.rar",
+    {"external/rar202-comment-psw.rar",
      "Found at the start of the file (kind 1) at offset 0, format RAR 2.x, main header flags "
      "0x0002",
      {"-E---          7         32 MS-DOS 2.0  0x33 00000020 7a197dba 2010-11-03 00:27:28 "
@@ -129,7 +129,7 @@ const ListedSample listed_samples[] = {
 TEST_F(ZqrarFixture, ListsExternalSamples) {
     for (const ListedSample &sample : listed_samples) {
         SCOPED_TRACE(sample.file);
-        ToolRun r = run({"l", external_sample(sample.file)});
+        ToolRun r = run({"l", test_data(sample.file)});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
         EXPECT_TRUE(has_line(r.out, sample.found)) << r.out;
@@ -220,38 +220,38 @@ struct TestCase {
 
 // The samples under `t`: the run stops at the first entry that fails.
 const TestCase test_cases[] = {
-    {"rar2-unix-owner.rar",
+    {"external/rar2-unix-owner.rar",
      {},
      0,
      {"OK        file.txt", "1 OK, 0 failed, 0 skipped, 0 not reached"}},
-    {"rar202-comment-nopsw.rar",
+    {"external/rar202-comment-nopsw.rar",
      {},
      0,
      {"OK        FILE1.TXT", "OK        FILE2.TXT", "2 OK, 0 failed, 0 skipped, 0 not reached"}},
-    {"rar202-comment-psw.rar",
+    {"external/rar202-comment-psw.rar",
      {"-p", "password"},
      0,
      {"OK        FILE1.TXT", "OK        FILE2.TXT", "2 OK, 0 failed, 0 skipped, 0 not reached"}},
-    {"rar202-comment-psw.rar",
+    {"external/rar202-comment-psw.rar",
      {},
      1,
      {"FAILED    FILE1.TXT: encrypted: checksum mismatch (give -p PASSWORD or --installer)",
       "0 OK, 1 failed, 0 skipped, 1 not reached"}},
-    {"rar202-comment-psw.rar",
+    {"external/rar202-comment-psw.rar",
      {"--password=Password"},
      1,
      {"FAILED    FILE1.TXT: checksum mismatch", "0 OK, 1 failed, 0 skipped, 1 not reached"}},
-    {"rar202-comment-psw.rar",
+    {"external/rar202-comment-psw.rar",
      {"--installer"},
      1,
      {"FAILED    FILE1.TXT: checksum mismatch", "0 OK, 1 failed, 0 skipped, 1 not reached"}},
-    {"rar15-dirs.rar",
+    {"external/rar15-dirs.rar",
      {},
      1,
      {"folder    EXE",
       "FAILED    EXE\\TEST.EXE: checksum mismatch (method of version 1.5 not decoded)",
       "0 OK, 1 failed, 1 skipped, 3 not reached"}},
-    {"rar20-multivolume-part1.rar",
+    {"external/rar20-multivolume-part1.rar",
      {},
      1,
      {"folder    exe", "folder    jpg", "FAILED    exe\\test.exe: continued in the next volume",
@@ -260,7 +260,7 @@ const TestCase test_cases[] = {
 
 TEST_F(ZqrarFixture, TestsExternalSamples) {
     for (const TestCase &c : test_cases) {
-        std::vector<std::string> args = {"t", external_sample(c.file)};
+        std::vector<std::string> args = {"t", test_data(c.file)};
         args.insert(args.end(), c.options.begin(), c.options.end());
         SCOPED_TRACE(std::string(c.file) + " " + (c.options.empty() ? "" : c.options[0]));
         ToolRun r = run(args);
@@ -274,9 +274,10 @@ TEST_F(ZqrarFixture, TestsExternalSamples) {
 
 TEST_F(ZqrarFixture, ExtractsEncryptedSampleIntoNewFolder) {
     std::string plain = dir + "/plain", deciphered = dir + "/a/b/deciphered";
-    ToolRun r = run({"x", external_sample("rar202-comment-nopsw.rar"), "-o", plain});
+    ToolRun r = run({"x", test_data("external/rar202-comment-nopsw.rar"), "-o", plain});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    r = run({"x", "-p", "password", external_sample("rar202-comment-psw.rar"), "-o", deciphered});
+    r = run(
+        {"x", "-p", "password", test_data("external/rar202-comment-psw.rar"), "-o", deciphered});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(has_line(r.out, "extracted FILE1.TXT")) << r.out;
     for (const char *name : {"/FILE1.TXT", "/FILE2.TXT"}) {

@@ -10,12 +10,8 @@
 
 namespace fs = std::filesystem;
 
-std::string external_sample(const char *name) {
-    // The samples live in the shared folder beside the checkout.
-    const char *dir = getenv("ZQ_EXTERNAL_SAMPLES");
-    if (dir)
-        return std::string(dir) + "/" + name;
-    return std::string(ZQ_SOURCE_DIR) + "/../shared/testdata/external/" + name;
+std::string test_data(const std::string &path) {
+    return std::string(ZQ_SOURCE_DIR) + "/tests/data/" + path;
 }
 
 std::string make_temp_dir(const char *tag) {

@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-// Path of a sample archive made by another archiver (shared test vectors).
-std::string external_sample(const char *name);
+// Path of a file below tests/data/, e.g. "external/rar2-unix-owner.rar"
+// (archives made by other archivers) or "synthetic/stuck.rar".
+std::string test_data(const std::string &path);
 // A fresh, empty folder under the system's temporary folder; removed by
 // remove_tree().
 std::string make_temp_dir(const char *tag);
