@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -736,6 +737,42 @@ TEST_F(ExtractTest, ExternalUnixEntryWithSubBlocks) {
     ASSERT_EQ(extract_archive(nullptr, archive_path().c_str(), target), 0);
     EXPECT_EQ(read_file(in_target("file.txt")).size(), 4u);
     EXPECT_EQ(GetFileAttributesA("D:\\Target\\file.txt"), DWORD(0x20));
+}
+
+// Vectors another encoder wrote: a solid, encrypted stream behind a program
+// image with every kind of symbol, trailing tables, window wrap, a folder, a
+// name with junk behind its NUL and an unsafe last name; a stream that stops
+// producing; an archive at the scan's last offset and one just beyond it.
+TEST_F(ExtractTest, SyntheticVectors) {
+    std::map<std::string, std::string> expect = files_below(test_data("synthetic/expect"));
+    ASSERT_EQ(expect.size(), 9u);
+    const struct {
+        const char *file;
+        ExtractionResult result;
+        std::vector<std::string> captions;
+        std::map<std::string, std::string> written;
+    } cases[] = {
+        // The unsafe name comes last: it ends the run after every other
+        // entry is in place.
+        {"solid-encrypted.exe", 4, {"..\\unsafe.txt"}, expect},
+        {"stuck.rar", 3, {"stuck.bin"}, {}},
+        {"scan-edge-in.exe", 0, {}, {{"tiny.txt", "tiny\n"}}},
+        {"scan-edge-out.exe", 2, {}, {}},
+    };
+    ExtractOptions options = {"secret7", 0, nullptr, nullptr};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        strcpy(target, "D:\\Target");
+        host_message_boxes().clear();
+        write_file(archive_path(), read_file(test_data(std::string("synthetic/") + c.file)));
+        EXPECT_EQ(extract_archive_ex(nullptr, archive_path().c_str(), target, &options), c.result);
+        EXPECT_EQ(captions(), c.captions);
+        std::map<std::string, std::string> written;
+        for (const auto &file : c.written)
+            written["Target/" + file.first] = file.second;
+        EXPECT_EQ(differing_files(files_below(root + "/D"), written), std::vector<std::string>{});
+        remove_tree(root + "/D/Target");
+    }
 }
 
 } // namespace

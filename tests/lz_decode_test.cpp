@@ -108,6 +108,12 @@ void short_match(Stream &s, uint32_t distance) {
     put_bits(&s.w, distance - 1 - short_distance_bases[i], short_distance_extra_bits[i]);
 }
 
+// The packed data of an entry in a test archive: at the block offset plus
+// the header size, as the archive's facts list them.
+std::string sample_data(const char *name, size_t offset, size_t size) {
+    return read_file(test_data(name)).substr(offset, size);
+}
+
 TEST(LzTables, BasesCoverTheirRangesWithoutGaps) {
     auto check = [](const auto &bases, const auto &extra, size_t n, uint32_t last) {
         for (size_t i = 0; i + 1 < n; i++)
@@ -503,8 +509,13 @@ TEST(LzDecode, CopyMatchEqualsByteByByteCopy) {
 // symbol that produces nothing has the 1-bit code 0, so the zero bytes after
 // the data decode to it over and over.
 TEST(LzDecode, NoProgressOverStaleInputEnds) {
+    struct Case {
+        std::string packed;
+        int32_t unpacked;
+        std::string out;
+    };
+    std::vector<Case> cases;
     for (uint32_t idle : {256u, 269u}) {
-        Decoder d = new_decoder();
         std::vector<uint8_t> lengths(374, 0);
         lengths[idle] = 1;
         lengths['k'] = 2;
@@ -512,9 +523,16 @@ TEST(LzDecode, NoProgressOverStaleInputEnds) {
         Stream s = lz_stream(lengths);
         literal(s, 'k');
         literal(s, 'l');
-        std::string out = unpack(d, s.w.bytes, 1 << 30, 0);
-        EXPECT_EQ(out, "kl") << idle;
-        EXPECT_GE(d.ctx->unpacked_left, 0) << idle;
+        cases.push_back({s.w.bytes, 1 << 30, "kl"});
+    }
+    // Another encoder's entry whose main code holds only 256 and 269: it
+    // produces nothing at all.
+    cases.push_back({sample_data("synthetic/stuck.rar", 20 + 41, 17), 100, ""});
+    for (const Case &c : cases) {
+        Decoder d = new_decoder();
+        std::string out = unpack(d, c.packed, c.unpacked, 0);
+        EXPECT_EQ(out, c.out);
+        EXPECT_GE(d.ctx->unpacked_left, 0) << c.out;
         free_decoder(d);
     }
 }
@@ -637,12 +655,6 @@ TEST(LzDecode, PackerPiecesRoundTrip) {
         }
         free_decoder(d);
     }
-}
-
-// The packed data of an entry in a test archive: at the block offset plus
-// the header size, as the archive's facts list them.
-std::string sample_data(const char *name, size_t offset, size_t size) {
-    return read_file(test_data(name)).substr(offset, size);
 }
 
 TEST(LzDecode, SampleCompressedEntryPassesChecksum) {

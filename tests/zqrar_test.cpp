@@ -256,9 +256,17 @@ const TestCase test_cases[] = {
      1,
      {"folder    exe", "folder    jpg", "FAILED    exe\\test.exe: continued in the next volume",
       "0 OK, 1 failed, 2 skipped, 0 not reached"}},
+    // Testing checks the data only: the unsafe name passes here, and x refuses it.
+    {"synthetic/solid-encrypted.exe",
+     {"-p", "secret7"},
+     0,
+     {"OK        one.txt", "OK        sub\\two.bin", "folder    sub", "OK        three.dat",
+      "OK        four-stored-enc.txt", "OK        five-stored.txt", "OK        six-empty",
+      "OK        seven.bin", "OK        eight.txt", "OK        nine.txt",
+      "OK        ..\\unsafe.txt", "10 OK, 0 failed, 1 skipped, 0 not reached"}},
 };
 
-TEST_F(ZqrarFixture, TestsExternalSamples) {
+TEST_F(ZqrarFixture, TestsSampleArchives) {
     for (const TestCase &c : test_cases) {
         std::vector<std::string> args = {"t", test_data(c.file)};
         args.insert(args.end(), c.options.begin(), c.options.end());
@@ -284,6 +292,22 @@ TEST_F(ZqrarFixture, ExtractsEncryptedSampleIntoNewFolder) {
         EXPECT_EQ(read_file(plain + name).size(), 7u);
         EXPECT_EQ(read_file(deciphered + name), read_file(plain + name));
     }
+}
+
+// Another encoder's solid, encrypted stream: every safe entry comes out
+// byte for byte; the unsafe name of the last entry is refused, which fails
+// the run (exit status 1) after all the others are written.
+TEST_F(ZqrarFixture, ExtractsSyntheticSolidStream) {
+    std::string out = dir + "/x";
+    ToolRun r = run({"x", "-p", "secret7", test_data("synthetic/solid-encrypted.exe"), "-o", out});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(has_line(r.out, "FAILED    ..\\unsafe.txt: name leads outside the target folder"))
+        << r.out;
+    EXPECT_TRUE(has_line(r.out, "9 OK, 1 failed, 1 skipped, 0 not reached")) << r.out;
+    EXPECT_EQ(differing_files(files_below(out), files_below(test_data("synthetic/expect"))),
+              std::vector<std::string>{});
+    struct stat info;
+    EXPECT_NE(stat((dir + "/unsafe.txt").c_str(), &info), 0);
 }
 
 // A stored entry enciphered with the setup's built-in password, as the

@@ -57,3 +57,26 @@ void list_files(const std::string &folder, const std::string &prefix,
     }
     closedir(dir);
 }
+
+std::map<std::string, std::string> files_below(const std::string &folder) {
+    std::vector<std::string> names;
+    list_files(folder, "", &names);
+    std::map<std::string, std::string> files;
+    for (const std::string &name : names)
+        files[name] = read_file(folder + "/" + name);
+    return files;
+}
+
+std::vector<std::string> differing_files(const std::map<std::string, std::string> &a,
+                                         const std::map<std::string, std::string> &b) {
+    std::vector<std::string> names;
+    for (const auto &file : a) {
+        auto other = b.find(file.first);
+        if (other == b.end() || other->second != file.second)
+            names.push_back(file.first);
+    }
+    for (const auto &file : b)
+        if (a.find(file.first) == a.end())
+            names.push_back(file.first);
+    return names;
+}

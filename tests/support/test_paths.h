@@ -1,6 +1,7 @@
 // Where the tests find their data and put their scratch files.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,3 +18,8 @@ void write_file(const std::string &path, const std::string &data);
 // prefix; folders are walked, not listed.
 void list_files(const std::string &folder, const std::string &prefix,
                 std::vector<std::string> *files);
+// Every file below folder, by its path relative to folder, with its bytes.
+std::map<std::string, std::string> files_below(const std::string &folder);
+// Names that only one side holds or whose bytes differ, in order.
+std::vector<std::string> differing_files(const std::map<std::string, std::string> &a,
+                                         const std::map<std::string, std::string> &b);
