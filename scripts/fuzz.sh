@@ -2,10 +2,10 @@
 # Builds the libFuzzer targets with clang, ASan and UBSan in a build of their
 # own and runs each for FUZZ_SECONDS seconds (default 60) on its seeds: the
 # archives and packed streams our packer and test writer make, the archives in
-# tests/data (other archivers' and an independent encoder's) and the kept
-# regression inputs. Fails on any crash, sanitizer report, leak or input that
-# runs longer than a second, and prints the executions per target and the peak
-# heap of one extraction.
+# tests/data (other archivers' and an independent encoder's, whose compressed
+# entries seed the decoder too) and the kept regression inputs. Fails on any
+# crash, sanitizer report, leak or input that runs longer than a second, and
+# prints the executions per target and the peak heap of one extraction.
 #
 # FUZZ_SECONDS   seconds per target (default 60)
 # FUZZ_TARGETS   which targets (default: header_walk unpack cipher_unpack round_trip extract)

@@ -2,9 +2,10 @@
 // test archive writer: well-formed archives of small payloads (stored,
 // compressed, solid, encrypted, behind a program image) and a few hostile
 // shapes, plus packed streams in the layout fuzz_unpack and
-// fuzz_cipher_unpack read, and payloads for fuzz_round_trip. Usage:
-// fuzz_make_seeds <folder>; it fills <folder>/header_walk, unpack, cipher,
-// round_trip and extract.
+// fuzz_cipher_unpack read, and payloads for fuzz_round_trip. The compressed
+// entries another encoder wrote (tests/data/synthetic) become packed streams
+// as well. Usage: fuzz_make_seeds <folder>; it fills <folder>/header_walk,
+// unpack, cipher, round_trip and extract.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -16,8 +17,11 @@
 #include "archive/cipher.h"
 #include "archive/crc.h"
 #include "archive/extraction_context.h"
+#include "archive/header_reader.h"
+#include "archive/stream.h"
 #include "pack/lz_encode.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/test_paths.h"
 
 static const char setup_password[] = "q4!Wm9#z";
 
@@ -101,11 +105,11 @@ static void put32(std::string &out, uint32_t value) {
 
 // The layout of fuzz_unpack: count and solid bits, per entry its size and
 // packed length, then the packed bytes.
-static std::string unpack_input(const std::vector<std::string> &files,
+static std::string unpack_input(const std::vector<uint32_t> &sizes,
                                 const std::vector<std::string> &pieces) {
-    std::string out(1, char((files.size() - 1) | 0x04));
-    for (size_t i = 0; i < files.size(); ++i) {
-        put32(out, uint32_t(files[i].size()));
+    std::string out(1, char((sizes.size() - 1) | 0x04));
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        put32(out, sizes[i]);
         out += char(pieces[i].size() & 0xFF);
         out += char(pieces[i].size() >> 8);
     }
@@ -213,19 +217,88 @@ static void stream_seeds(const std::string &unpack_folder, const std::string &ci
     };
     int n = 0;
     for (const std::vector<std::string> &files : sets) {
+        std::vector<uint32_t> sizes;
+        for (const std::string &file : files)
+            sizes.push_back(uint32_t(file.size()));
         for (int level : {pack_level_fast, pack_level_best}) {
             std::vector<int> solid;
             std::vector<std::string> pieces = solid_pieces(files, level, 1, &solid);
-            write_seed(unpack_folder, "stream-" + std::to_string(n), unpack_input(files, pieces));
+            write_seed(unpack_folder, "stream-" + std::to_string(n), unpack_input(sizes, pieces));
 
             std::string password = n % 2 ? setup_password : "password";
             pieces = solid_pieces(files, level, 16, &solid);
             for (std::string &piece : pieces)
                 piece = encipher(piece, password.c_str());
             write_seed(cipher_folder, "stream-" + std::to_string(n),
-                       char(password.size()) + password + unpack_input(files, pieces));
+                       char(password.size()) + password + unpack_input(sizes, pieces));
             ++n;
         }
+    }
+}
+
+struct PackedEntry {
+    std::string name;
+    uint32_t unp_size;
+    std::string packed;
+};
+
+// The file entries of an archive file as the reader finds them, with their
+// packed bytes.
+static std::vector<PackedEntry> read_entries(const std::string &path) {
+    std::vector<PackedEntry> entries;
+    ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof *ctx));
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!ctx || !file) {
+        fprintf(stderr, "cannot read %s\n", path.c_str());
+        exit(1);
+    }
+    build_crc_table(ctx);
+    ctx->archive_stream = file;
+    if (locate_archive(ctx) != 0) {
+        if (ctx->main_header.head_size > 13)
+            seek_stream(file, ctx->main_header.head_size - 13, 1);
+        while (read_next_file_header(ctx, head_type_file) != 0) {
+            const FileHeader &header = ctx->file_header;
+            PackedEntry entry = {ctx->file_name, header.unp_size,
+                                 std::string(header.pack_size, '\0')};
+            seek_stream(file, int32_t(ctx->next_block - header.pack_size), 0);
+            entry.packed.resize(
+                size_t(read_stream(file, &entry.packed[0], int32_t(header.pack_size))));
+            entries.push_back(entry);
+            seek_stream(file, ctx->next_block, 0);
+        }
+    }
+    fclose(file);
+    free(ctx);
+    return entries;
+}
+
+// Runs of compressed entries that are not enciphered, each from a non-solid
+// one on, in the layout of fuzz_unpack.
+static void synthetic_stream_seeds(const std::string &unpack_folder) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"solid-encrypted.exe", "one.txt", "sub\\two.bin"},
+        {"solid-encrypted.exe", "eight.txt", "nine.txt"},
+        {"stuck.rar", "stuck.bin"},
+    };
+    int n = 0;
+    for (const std::vector<std::string> &run : runs) {
+        std::vector<PackedEntry> entries = read_entries(test_data("synthetic/" + run[0]));
+        std::vector<uint32_t> sizes;
+        std::vector<std::string> pieces;
+        for (size_t i = 1; i < run.size(); ++i) {
+            auto entry = entries.begin();
+            while (entry != entries.end() && entry->name != run[i])
+                ++entry;
+            if (entry == entries.end() || entry->packed.size() > 0xFFFF) {
+                fprintf(stderr, "no entry %s of at most 64 KiB in %s\n", run[i].c_str(),
+                        run[0].c_str());
+                exit(1);
+            }
+            sizes.push_back(entry->unp_size);
+            pieces.push_back(entry->packed);
+        }
+        write_seed(unpack_folder, "synthetic-" + std::to_string(n++), unpack_input(sizes, pieces));
     }
 }
 
@@ -251,6 +324,7 @@ int main(int argc, char **argv) {
         mkdir((root + name).c_str(), 0777);
     archive_seeds(root + "/header_walk", root + "/extract");
     stream_seeds(root + "/unpack", root + "/cipher");
+    synthetic_stream_seeds(root + "/unpack");
     round_trip_seeds(root + "/round_trip");
     return 0;
 }
