@@ -19,7 +19,7 @@ build=${FUZZ_BUILD:-build/fuzz}
 work=$build/fuzz-run
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DZQ_SANITIZE=ON -DZQ_FUZZ=ON >/dev/null
+    -DZQ_SANITIZE=ON -DZQ_FUZZ=ON -DZQ_WERROR=ON >/dev/null
 binaries=(fuzz_make_seeds)
 for t in $targets; do binaries+=("fuzz_$t"); done
 cmake --build "$build" -j2 --target "${binaries[@]}"
