@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""Writes the demo product's data files into a folder:
+"""Writes the demo product into a folder:
 
-  make_demo.py OUTDIR
+  make_demo.py OUTDIR TIME [PROGRAM...]
 
 help and language files in four languages (ZQNG_DE/US/FR/IT .HLP and .LNG),
 the settings file NAVGZIP.SET, a readme, an empty log, and about 4 MB of map
-data in MAPS\\ so that the setup's progress line has something to show. The
-programs ZQNG.EXE and UnInst.exe are added by the build.
+data in MAPS\\ so that the setup's progress line has something to show; the
+PROGRAMs (ZQNG.EXE and UnInst.exe, built for Windows) are copied beside them.
 
 Everything comes from a fixed pseudo-random sequence: the same bytes on every
 run and every machine. The map files are text-like records (they compress
-well), MAPS\\TILES.BIN is noise (it does not), ZQNG.LOG is empty.
+well), MAPS\\TILES.BIN is noise (it does not), ZQNG.LOG is empty. Every file
+and folder gets the modification time TIME (seconds since 1970) and the same
+permissions, whatever the clock and the umask, so that the installer packed
+from the folder is the same byte for byte.
 """
 
 import os
@@ -98,9 +101,10 @@ def index_file(records, seq):
 
 
 def main():
-    if len(sys.argv) != 2:
-        sys.exit("usage: make_demo.py OUTDIR")
+    if len(sys.argv) < 3 or not sys.argv[2].isdigit():
+        sys.exit("usage: make_demo.py OUTDIR TIME [PROGRAM...]")
     out = sys.argv[1]
+    mtime = int(sys.argv[2])
     os.makedirs(os.path.join(out, "MAPS"), exist_ok=True)
     seq = Sequence(0x5A514E47)
     files = {}
@@ -117,15 +121,25 @@ def main():
     files["MAPS/AMERICA.MAP"] = map_file("AMERICA", 14000, seq)
     files["MAPS/ASIA.MAP"] = map_file("ASIA", 12000, seq)
     files["MAPS/TILES.BIN"] = noise(256 * 1024, seq)
+    for program in sys.argv[3:]:
+        with open(program, "rb") as f:
+            files[os.path.basename(program)] = f.read()
     for name, data in files.items():
         path = os.path.join(out, *name.split("/"))
         # Rewrite only what changed, so that a rebuild does not repack.
+        same = False
         if os.path.exists(path):
             with open(path, "rb") as f:
-                if f.read() == data:
-                    continue
-        with open(path, "wb") as f:
-            f.write(data)
+                same = f.read() == data
+        if not same:
+            with open(path, "wb") as f:
+                f.write(data)
+        os.chmod(path, 0o644)
+        os.utime(path, (mtime, mtime))
+    # Folders last: writing their files changed their times.
+    for folder in (os.path.join(out, "MAPS"), out):
+        os.chmod(folder, 0o755)
+        os.utime(folder, (mtime, mtime))
 
 
 if __name__ == "__main__":

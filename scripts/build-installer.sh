@@ -8,6 +8,12 @@
 # Build folders: ZQ_NATIVE_BUILD (default build/native) and ZQ_MINGW_BUILD
 # (default build/mingw), the same as the presets, so that a run after
 # scripts/test.sh reuses its builds.
+#
+# The installer is reproducible: the same commit gives the same bytes in any
+# folder, at any time. The programs' PE timestamps and the product files'
+# times are SOURCE_DATE_EPOCH, by default the commit's time (see
+# CMakeLists.txt), and the packer turns those times into the archive's local
+# times in UTC. The last line is the installer's SHA-256.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,5 +37,6 @@ zqpack=$(realpath "$native/zqpack")
 mkdir -p "$(dirname "$output")"
 output=$(realpath "$output")
 # The product folder as the one input: its files are named relative to it.
-"$zqpack" --stub "$stub" "$output" "$product"
+TZ=UTC0 "$zqpack" --stub "$stub" "$output" "$product"
 echo "installer: $output ($(stat -c %s "$output") bytes, product $(du -sb "$product" | cut -f1) bytes)"
+echo "SHA-256: $(sha256sum "$output" | cut -d' ' -f1)"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: unit tests natively and under ASan+UBSan, the Windows cross
-# build, the formatting check, the end-to-end tests under Wine and a bounded
-# fuzzing run. Installs what it needs first.
+# build, the formatting check, two installer builds compared byte for byte,
+# the end-to-end tests under Wine and a bounded fuzzing run. Installs what it
+# needs first. The presets turn compiler warnings into errors (ZQ_WERROR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -22,6 +23,9 @@ cmake --build --preset mingw
 
 echo "== formatting"
 git ls-files -co --exclude-standard '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
+
+echo "== reproducible installer: two independent builds give the same bytes"
+bash scripts/check-reproducible.sh
 
 echo "== end-to-end tests under Wine"
 bash tests/e2e/run.sh

@@ -10,6 +10,10 @@
 # prefix to copy), E2E_INSTALLER, E2E_PROBE, E2E_DEMO (the unpacked product).
 
 export WINEARCH=win64
+# The installer's archive holds the product files' times as local times in
+# UTC (scripts/build-installer.sh); Wine takes its time zone from TZ, so that
+# installed files get the very times the product folder has.
+export TZ=UTC0
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
