@@ -9,7 +9,7 @@ packages=(
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     clang libclang-rt-14-dev
     zlib1g-dev gzip xz-utils zstd
-    python3
+    python3 man-db
     wine64 wine fonts-wine xvfb xdotool imagemagick
     libwine mingw-w64-x86-64-dev valgrind fonts-dejavu-core adwaita-icon-theme
 )

@@ -23,6 +23,9 @@ cmake --build --preset mingw
 
 echo "== formatting"
 git ls-files -co --exclude-standard '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
+# The manual pages: groff warns about what it cannot format, without failing.
+warnings=$(groff -man -Tutf8 -ww -z tools/*.1 2>&1)
+[ -z "$warnings" ] || { echo "$warnings"; exit 1; }
 
 echo "== reproducible installer: two independent builds give the same bytes"
 bash scripts/check-reproducible.sh
