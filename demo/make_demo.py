@@ -126,14 +126,8 @@ def main():
             files[os.path.basename(program)] = f.read()
     for name, data in files.items():
         path = os.path.join(out, *name.split("/"))
-        # Rewrite only what changed, so that a rebuild does not repack.
-        same = False
-        if os.path.exists(path):
-            with open(path, "rb") as f:
-                same = f.read() == data
-        if not same:
-            with open(path, "wb") as f:
-                f.write(data)
+        with open(path, "wb") as f:
+            f.write(data)
         os.chmod(path, 0o644)
         os.utime(path, (mtime, mtime))
     # Folders last: writing their files changed their times.
