@@ -260,6 +260,12 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     ctx->volume_continues = header.head_flags & flag_continued_in_next;
     if (ctx->volume_continues)
         return 2;
+    // Data that runs past the archive's end (a cut download) cannot give a
+    // complete file: the entry fails before anything is created for it.
+    if (ctx->next_block > ctx->archive_end) {
+        report_install_error(window, ctx->file_name);
+        return 3;
+    }
     // In 32-bit unsigned arithmetic: a header without the data flag 0x8000
     // may claim any pack_size, and the signed difference would overflow.
     seek_stream(ctx->archive_stream, int32_t(uint32_t(ctx->next_block) - header.pack_size), 0);
@@ -305,7 +311,10 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
         ctx->password[0] && (header.head_flags & flag_encrypted) ? header.unp_ver : 0;
     if (ctx->cipher_version)
         start_cipher(ctx, cipher_start);
-    ctx->packed_left = int32_t(header.pack_size);
+    // A data position that a header without the data flag puts anywhere
+    // still reads nothing beyond the archive's end.
+    int64_t room = int64_t(ctx->archive_end) - tell_stream(ctx->archive_stream);
+    ctx->packed_left = int32_t(header.pack_size <= room ? header.pack_size : room > 0 ? room : 0);
     ctx->unpacked_left = int32_t(header.unp_size);
     ctx->input_stream = ctx->archive_stream;
     ctx->output_stream = output;
@@ -364,9 +373,11 @@ ExtractionResult extract_entries(HWND window, ExtractionContext *ctx) {
     CipherStart cipher_start = {};
     ExtractionResult result = 0;
     while (result == 0) {
-        if (read_next_file_header(ctx, request_file_or_subblock) == 0) {
-            // A read that failed is no end of the archive: entries are missing.
-            if (ferror(ctx->archive_stream))
+        int32_t count = read_next_file_header(ctx, request_file_or_subblock);
+        if (count <= 0) {
+            // A header cut short or a read that failed is no end of the
+            // archive: entries are missing.
+            if (count < 0 || ferror(ctx->archive_stream))
                 result = 2;
             break;
         }
@@ -400,6 +411,11 @@ ExtractionResult extract_archive_ex(HWND window, const char *archive_path, char 
     size_t length = strnlen(password, sizeof ctx->password - 1);
     memcpy(ctx->password, password, length);
     ExtractionResult result = extract_entries(window, ctx);
+    // Every way to 2 (no archive file, no archive in it, a volume, a header
+    // cut short) has shown nothing yet, and the person at the dialog must
+    // see that the installation failed: named by the setup's own file.
+    if (result == 2)
+        report_install_error(window, archive_path + name_start(archive_path));
     release(ctx);
     return result;
 }

@@ -11,10 +11,13 @@ struct ExtractionContext;
 // 0 every entry processed up to the end of the archive; 1 no memory for the
 // record, an entry needs a version outside 13..20, an output file cannot be
 // created, or an entry's path (target folder + name) exceeds 259 characters;
-// 2 the archive file cannot be opened or read, holds no archive, its first
+// 2 the archive file cannot be opened or read, holds no archive, a block
+// header is cut short by the archive's end or points beyond it, its first
 // entry is continued from a previous volume, or an entry continues in a next
-// volume; 3 an extracted file fails its checksum or cannot be written
-// completely (it is removed, or emptied when it cannot be); 4 an entry's name
+// volume (shown as "Cannot install file." captioned with the archive's file
+// name); 3 an extracted file fails its checksum or cannot be written
+// completely (it is removed, or emptied when it cannot be), or an entry's
+// data runs past the archive's end; 4 an entry's name
 // leads out of the target folder ('..', a leading '\' or '/', a drive or any
 // ':', a device name): nothing is touched; 9 no memory for the window; -1 no
 // copy buffer for a stored entry.

@@ -92,6 +92,11 @@ struct ExtractionContext {
     int32_t file_header_damaged;
     int32_t block_start;
     int32_t next_block;
+    // One past the archive's last byte: where the image's certificate table
+    // begins when it has one behind the archive, else the file's end. No
+    // read of the archive's blocks or data goes beyond it.
+    int32_t archive_end;
+    int32_t certificate_table; // file offset of that table, 0 when none
 
     // Per-entry settings made by the driver.
     int32_t volume_continues;

@@ -8,6 +8,13 @@
 // archive cannot make it loop, and every byte it decodes comes from a
 // zero-filled local buffer of the full header width, so a short read never
 // exposes bytes outside what was read.
+//
+// The archive ends at archive_end: the file's end, or the certificate table
+// a signer appends behind the archive (named by the security directory of
+// the image's own PE header). A walk that reaches it exactly, or only the
+// signer's zero padding before the table, has found the end; a block of
+// which only a part lies before it (a cut download) is a damaged archive,
+// never taken for the end, so that no entry can silently go missing.
 #include "archive/header_reader.h"
 
 #include <cstdlib>
@@ -26,7 +33,14 @@ constexpr int32_t scan_read_size = 249999;
 constexpr int32_t sfx_signature_offset = 28;
 constexpr int32_t main_header_bytes = 13;
 constexpr int32_t file_header_bytes = 32;
+constexpr int32_t block_base_bytes = 7;
+constexpr int32_t add_size_end = 11; // the add_size field ends 11 bytes into a block
 constexpr int32_t max_name_size = path_buffer_size - 1;
+// The signer pads the file with zeros to a multiple of 8 before its table.
+constexpr int32_t max_signature_padding = 7;
+constexpr uint16_t pe32_magic = 0x10B;
+constexpr uint16_t pe32_plus_magic = 0x20B;
+constexpr uint32_t security_directory = 4;
 
 static uint16_t get16(const uint8_t *p) {
     return uint16_t(p[0] | (p[1] << 8));
@@ -40,10 +54,10 @@ bool is_path_separator(char c) {
     return c == '\\' || c == '/';
 }
 
-int32_t read_fixed_header(ExtractionContext *ctx, uint8_t type) {
+int32_t read_fixed_header(ExtractionContext *ctx, uint8_t type, int32_t limit) {
     int32_t size = type == head_type_main ? main_header_bytes : file_header_bytes;
     uint8_t bytes[file_header_bytes] = {};
-    int32_t count = read_stream(ctx->archive_stream, bytes, size);
+    int32_t count = read_stream(ctx->archive_stream, bytes, limit < size ? limit : size);
     if (type == head_type_main) {
         MainHeader &h = ctx->main_header;
         h.head_crc = get16(bytes);
@@ -79,7 +93,7 @@ static bool take_candidate(ExtractionContext *ctx, int32_t offset, int32_t forma
     seek_stream(ctx->archive_stream, offset, 0);
     if (format == 2 && read_stream(ctx->archive_stream, ctx->marker, 7) != 7)
         return false;
-    if (read_fixed_header(ctx, head_type_main) != main_header_bytes)
+    if (read_fixed_header(ctx, head_type_main, main_header_bytes) != main_header_bytes)
         return false;
     ctx->archive_format = format;
     ctx->archive_offset = offset;
@@ -112,15 +126,72 @@ static void scan_for_archive(ExtractionContext *ctx, const uint8_t *scan, int32_
     }
 }
 
+// Reads count bytes at offset when they all lie within the file's first
+// `size` bytes.
+static bool read_at(FILE *stream, int64_t offset, uint8_t *bytes, int32_t count, int32_t size) {
+    return offset >= 0 && offset + count <= size && seek_stream(stream, int32_t(offset), 0) == 0 &&
+           read_stream(stream, bytes, count) == count;
+}
+
+// File offset of the certificate table that the security directory of the
+// file's PE header names (PE32 or PE32+), or -1 when the file is no such
+// image or the directory does not describe a table within the file. Every
+// field is read from within the file.
+static int64_t certificate_table_at(FILE *stream, int32_t size) {
+    uint8_t dos[64];
+    if (!read_at(stream, 0, dos, sizeof dos, size) || dos[0] != 'M' || dos[1] != 'Z')
+        return -1;
+    int64_t pe = get32(dos + 0x3C);
+    // "PE\0\0", the file header, and the optional header's magic.
+    uint8_t head[26];
+    if (!read_at(stream, pe, head, sizeof head, size) || memcmp(head, "PE\0\0", 4) != 0)
+        return -1;
+    int64_t optional = pe + 24;
+    uint16_t optional_size = get16(head + 20);
+    uint16_t magic = get16(head + 24);
+    int64_t directories = magic == pe32_magic ? 96 : magic == pe32_plus_magic ? 112 : -1;
+    int64_t entry_at = directories + 8 * security_directory;
+    uint8_t count[4], entry[8];
+    if (directories < 0 || entry_at + 8 > optional_size ||
+        !read_at(stream, optional + directories - 4, count, 4, size) ||
+        get32(count) <= security_directory || !read_at(stream, optional + entry_at, entry, 8, size))
+        return -1;
+    int64_t table = get32(entry), length = get32(entry + 4);
+    if (table == 0 || length == 0 || table + length > size)
+        return -1;
+    return table;
+}
+
+// Sets archive_end: the certificate table when it begins behind the
+// archive's start, else the file's end (a table anywhere else is no
+// signature of this archive). False when that end cuts the main header, or
+// the file's size cannot be told. Leaves the stream where it was.
+static bool find_archive_end(ExtractionContext *ctx) {
+    int32_t header_end = tell_stream(ctx->archive_stream);
+    int32_t size = stream_size(ctx->archive_stream);
+    if (size < 0)
+        return false;
+    int64_t table = certificate_table_at(ctx->archive_stream, size);
+    ctx->archive_end = size;
+    if (table > ctx->archive_offset) {
+        ctx->archive_end = int32_t(table);
+        ctx->certificate_table = int32_t(table);
+    }
+    seek_stream(ctx->archive_stream, header_end, 0);
+    return header_end <= ctx->archive_end;
+}
+
 int32_t locate_archive(ExtractionContext *ctx) {
     ctx->archive_kind = 0;
     ctx->archive_offset = 0;
     ctx->main_header_damaged = 0;
     ctx->archive_format = 0;
+    ctx->archive_end = 0;
+    ctx->certificate_table = 0;
     if (read_stream(ctx->archive_stream, ctx->marker, 7) != 7)
         return 0;
     if (memcmp(ctx->marker, rar_marker, 7) == 0) {
-        if (read_fixed_header(ctx, head_type_main) != main_header_bytes)
+        if (read_fixed_header(ctx, head_type_main, main_header_bytes) != main_header_bytes)
             return 0;
         ctx->archive_format = 2;
         ctx->archive_kind = (ctx->main_header.head_flags & 0x0001) ? 2 : 1;
@@ -135,20 +206,68 @@ int32_t locate_archive(ExtractionContext *ctx) {
         if (ctx->archive_kind == 0)
             return 0;
     }
+    if (!find_archive_end(ctx)) {
+        ctx->archive_kind = 0;
+        return 0;
+    }
     if (((~ctx->header_crc) & 0xFFFF) != ctx->main_header.head_crc)
         ctx->main_header_damaged = 1;
     return ctx->archive_kind;
 }
 
-// Position of the block after the one at `start`, or -1 when it would not lie
-// beyond `start` within the signed 32-bit file range.
-static int32_t block_after(int32_t start, const FileHeader &h) {
-    int64_t next = int64_t(start) + h.head_size;
-    if (h.head_flags & 0x8000)
-        next += h.pack_size;
-    if (next <= start || next > INT32_MAX)
+// True when the `room` bytes left before the certificate table are the
+// signer's zero padding; otherwise the stream is left where it was.
+static bool signature_padding(ExtractionContext *ctx, int32_t start, int64_t room) {
+    if (!ctx->certificate_table || room > max_signature_padding)
+        return false;
+    uint8_t bytes[max_signature_padding] = {};
+    bool zeros = read_stream(ctx->archive_stream, bytes, int32_t(room)) == room;
+    for (int64_t i = 0; i < room; i++)
+        zeros = zeros && bytes[i] == 0;
+    if (!zeros)
+        seek_stream(ctx->archive_stream, start, 0);
+    return zeros;
+}
+
+// The header of the block at the stream's position (block_start) and where
+// the next block begins (next_block). Returns the count read, 0 at the end
+// of the archive, -1 when the block is only partly there or its size points
+// beyond the archive: a damaged or cut archive. A file header whose data
+// alone runs past the end is returned; its entry cannot be complete.
+static int32_t read_block(ExtractionContext *ctx, bool *wanted, int32_t request) {
+    const FileHeader &h = ctx->file_header;
+    int32_t start = tell_stream(ctx->archive_stream);
+    ctx->block_start = start;
+    int64_t room = int64_t(ctx->archive_end) - start;
+    if (start < 0 || room < 0)
         return -1;
-    return int32_t(next);
+    if (room == 0 || signature_padding(ctx, start, room))
+        return 0;
+    // Blocks shorter than 32 bytes may end the archive: only what is left of
+    // it is read, and the rest decodes as zeros.
+    int32_t limit = room < file_header_bytes ? int32_t(room) : file_header_bytes;
+    int32_t count = read_fixed_header(ctx, head_type_file, limit);
+    if (count < limit || count < block_base_bytes)
+        return -1;
+    if (h.head_size < block_base_bytes)
+        return 0;
+    bool has_data = (h.head_flags & 0x8000) != 0;
+    *wanted = h.head_type == (request & 0xFF) ||
+              (h.head_type == head_type_subblock && (request & 0x8000));
+    int64_t needed = h.head_size;
+    if (has_data && needed < add_size_end)
+        needed = add_size_end;
+    if (*wanted && h.head_type == head_type_file) {
+        int64_t name = h.name_size < max_name_size ? h.name_size : max_name_size;
+        if (needed < file_header_bytes + name)
+            needed = file_header_bytes + name;
+    }
+    int64_t next = int64_t(start) + h.head_size + (has_data ? h.pack_size : 0);
+    if (needed > room || next > INT32_MAX ||
+        (next > ctx->archive_end && !(*wanted && h.head_type == head_type_file)))
+        return -1;
+    ctx->next_block = int32_t(next);
+    return count;
 }
 
 int32_t read_next_file_header(ExtractionContext *ctx, int32_t request) {
@@ -157,22 +276,11 @@ int32_t read_next_file_header(ExtractionContext *ctx, int32_t request) {
     const FileHeader &h = ctx->file_header;
     int32_t count = 0;
     for (;;) {
-        ctx->block_start = tell_stream(ctx->archive_stream);
-        count = read_fixed_header(ctx, head_type_file);
-        if (count < file_header_bytes || h.head_size < 7) {
-            count = 0;
+        bool wanted = false;
+        count = read_block(ctx, &wanted, request);
+        if (count <= 0 || wanted)
             break;
-        }
-        int32_t next = block_after(ctx->block_start, h);
-        if (next < 0) {
-            count = 0;
-            break;
-        }
-        ctx->next_block = next;
-        if (h.head_type == (request & 0xFF) ||
-            (h.head_type == head_type_subblock && (request & 0x8000)))
-            break;
-        seek_stream(ctx->archive_stream, next, 0);
+        seek_stream(ctx->archive_stream, ctx->next_block, 0);
     }
 
     BlockHeader &b = ctx->block_header;
@@ -182,7 +290,7 @@ int32_t read_next_file_header(ExtractionContext *ctx, int32_t request) {
     b.head_size = h.head_size;
     b.add_size = (h.head_flags & 0x8000) ? h.pack_size : 0;
 
-    if (count == 0 || h.head_type != head_type_file) {
+    if (count <= 0 || h.head_type != head_type_file) {
         ctx->file_header = previous;
         seek_stream(ctx->archive_stream, ctx->block_start, 0);
         return count;
@@ -191,10 +299,12 @@ int32_t read_next_file_header(ExtractionContext *ctx, int32_t request) {
     if (ctx->file_header.name_size > max_name_size)
         ctx->file_header.name_size = max_name_size;
     int32_t name_size = h.name_size;
-    // Zero-filled first, so a name cut short by the end of the file is checked
-    // and used as read, with nothing left from the previous entry.
+    // Zero-filled first, so nothing of the previous entry's name is left.
     memset(ctx->file_name, 0, sizeof ctx->file_name);
-    read_stream(ctx->archive_stream, ctx->file_name, name_size);
+    // The name lies before archive_end (read_block made sure); a short read
+    // here is a failing or changing file.
+    if (read_stream(ctx->archive_stream, ctx->file_name, name_size) != name_size)
+        return -1;
     if (ctx->archive_format == 2) {
         uint32_t crc = crc32_update(ctx, ctx->header_crc, ctx->file_name, size_t(name_size));
         if (((~crc) & 0xFFFF) != h.head_crc)

@@ -1,6 +1,7 @@
 #include "archive/stream.h"
 
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/win32_api.h"
 
@@ -38,4 +39,13 @@ int32_t tell_stream(FILE *stream) {
     if (!stream)
         return -1;
     return int32_t(ftell(stream));
+}
+
+int32_t stream_size(FILE *stream) {
+    if (!stream || fseek(stream, 0, SEEK_END) != 0)
+        return -1;
+    long size = ftell(stream);
+    if (size < 0)
+        return -1;
+    return size > INT32_MAX ? INT32_MAX : int32_t(size);
 }

@@ -17,3 +17,6 @@ int32_t write_stream(FILE *stream, const void *buffer, int32_t count);
 // origin 0: from the start; 1: from the current position.
 int seek_stream(FILE *stream, int32_t offset, int origin);
 int32_t tell_stream(FILE *stream);
+// The file's size, at most INT32_MAX (positions are signed 32-bit); -1 when
+// it cannot be told. Leaves the position at the end of the file.
+int32_t stream_size(FILE *stream);

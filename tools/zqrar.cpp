@@ -58,8 +58,13 @@ const char usage_text[] =
     "Flags column: S solid, E encrypted, D directory, < continued from the\n"
     "previous volume, > continued in the next, ! header checksum damaged.\n"
     "\n"
-    "Exit status: 0 success, 1 an entry failed, 2 bad usage, 3 archive file\n"
-    "missing or unreadable (or DIR not usable), 4 no archive in the file.\n";
+    "A signed program's archive ends where its certificate table begins. An\n"
+    "archive cut short (a block header only partly there) fails like a damaged\n"
+    "entry.\n"
+    "\n"
+    "Exit status: 0 success, 1 an entry failed or the archive is cut short or\n"
+    "damaged, 2 bad usage, 3 archive file missing or unreadable (or DIR not\n"
+    "usable), 4 no archive in the file.\n";
 
 struct Arguments {
     const char *command = nullptr;
@@ -216,12 +221,15 @@ int list_archive(ExtractionContext *ctx, const char *path) {
            kind_text(ctx->archive_kind), int(ctx->archive_kind), int(ctx->archive_offset),
            ctx->archive_format == 2 ? "RAR 2.x" : "older", ctx->main_header.head_flags,
            ctx->main_header_damaged ? ", main header checksum damaged" : "");
+    if (ctx->certificate_table)
+        printf("Signed: the archive ends at offset %d, where the certificate table begins\n",
+               int(ctx->certificate_table));
     printf("\nFlags       Size     Packed Host   Ver  Meth Attr     CRC32    Date                "
            "Name\n");
     seek_stream(ctx->archive_stream, int32_t(ctx->main_header.head_size) - 13, 1);
     uint64_t total_size = 0, total_packed = 0;
-    int entries = 0, damaged = 0;
-    while (read_next_file_header(ctx, request_file_or_subblock) != 0) {
+    int entries = 0, damaged = 0, count = 0;
+    while ((count = read_next_file_header(ctx, request_file_or_subblock)) > 0) {
         if (ctx->block_header.head_type == head_type_file) {
             normalize_attributes(ctx);
             print_entry(ctx);
@@ -236,6 +244,11 @@ int list_archive(ExtractionContext *ctx, const char *path) {
            (unsigned long long)total_size, (unsigned long long)total_packed);
     if (damaged)
         printf("%d %s with a damaged checksum\n", damaged, damaged == 1 ? "header" : "headers");
+    if (count < 0) {
+        fprintf(stderr, "zqrar: %s: archive cut short or damaged at offset %d\n", path,
+                int(ctx->block_start));
+        return exit_failed;
+    }
     return exit_ok;
 }
 
@@ -300,6 +313,8 @@ const char *failure_reason(const ExtractionContext *ctx, int32_t result, const R
         return (h.head_flags & 0x0001) ? "continued from a previous volume"
                                        : "continued in the next volume";
     case 3:
+        if (ctx->next_block > ctx->archive_end)
+            return "data cut short by the end of the archive";
         if ((h.head_flags & 0x0004) && !report->deciphering)
             return "encrypted: checksum mismatch (give -p PASSWORD or --installer)";
         if (h.unp_ver <= 15 && h.method != 0x30)
@@ -349,7 +364,7 @@ void report_entry(const ExtractionContext *ctx, int32_t result, void *user) {
 int count_entries(ExtractionContext *ctx) {
     seek_stream(ctx->archive_stream, int32_t(ctx->main_header.head_size) - 13, 1);
     int entries = 0;
-    while (read_next_file_header(ctx, request_file_or_subblock) != 0) {
+    while (read_next_file_header(ctx, request_file_or_subblock) > 0) {
         if (ctx->block_header.head_type == head_type_file)
             entries++;
         seek_stream(ctx->archive_stream, ctx->next_block, 0);
@@ -416,7 +431,10 @@ int run_extraction(ExtractionContext *ctx, const Arguments &args) {
     options.on_entry = report_entry;
     options.user = &report;
     ExtractionResult result = extract_archive_ex(nullptr, args.archive, target, &options);
-    if (result != 0 && report.failed == 0) {
+    if (result == 2 && report.failed == 0) {
+        report.failed++;
+        fprintf(stderr, "zqrar: %s: archive cut short or damaged (result 2)\n", args.archive);
+    } else if (result != 0 && report.failed == 0) {
         report.failed++;
         fprintf(stderr, "zqrar: %s: extraction failed (result %d)\n", args.archive, int(result));
     }

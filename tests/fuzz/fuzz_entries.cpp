@@ -116,7 +116,7 @@ int fuzz_header_walk(const uint8_t *data, size_t size) {
             seek_stream(ctx->archive_stream, ctx->main_header.head_size - 13, 1);
         int32_t previous_start = -1;
         size_t blocks = 0;
-        while (read_next_file_header(ctx, request_file_or_subblock) != 0) {
+        while (read_next_file_header(ctx, request_file_or_subblock) > 0) {
             // Every header needs 32 readable bytes and steps at least 7 on.
             if (ctx->block_start <= previous_start || ctx->next_block <= ctx->block_start)
                 fuzz_fail("block walk does not move forward");
