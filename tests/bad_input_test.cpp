@@ -9,17 +9,23 @@
 // one of the archive's files, complete and verified.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "archive/extract.h"
+#include "pack/archive_writer.h"
+#include "pack/lz_encode.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/entry_data.h"
+#include "tests/support/pe_image.h"
 #include "tests/support/test_paths.h"
 
 namespace {
@@ -88,35 +94,219 @@ struct BadInputTest : testing::Test {
     }
 };
 
-// A stored, a compressed and a solid entry, a comment block and the end.
-TEST_F(BadInputTest, TruncatedAtEveryByte) {
-    std::vector<std::pair<std::string, std::string>> files = {
-        {"A.TXT", pattern_data(150, 1, 'a', 5)},
-        {"B.TXT", pattern_data(400, 2, 'a', 5)},
-        {"C", "ccc"}};
-    for (const auto &file : files)
+uint32_t get16(const std::string &bytes, size_t at) {
+    return uint8_t(bytes[at]) | (uint32_t(uint8_t(bytes[at + 1])) << 8);
+}
+
+// One block of an archive as a plain walk over its bytes finds it.
+struct Block {
+    size_t start;
+    size_t header_end; // start + head_size: where its data begins
+    size_t next;
+    std::string name; // of a file entry; "" for folders and other blocks
+};
+
+std::vector<Block> blocks_of(const std::string &bytes, size_t archive_at) {
+    std::vector<Block> blocks;
+    size_t at = archive_at + 7 + get16(bytes, archive_at + 7 + 5);
+    while (at < bytes.size()) {
+        uint32_t flags = get16(bytes, at + 3);
+        Block block{at, at + get16(bytes, at + 5), 0, ""};
+        block.next = block.header_end;
+        if (flags & 0x8000)
+            block.next += get16(bytes, at + 7) | (get16(bytes, at + 9) << 16);
+        if (uint8_t(bytes[at + 2]) == 0x74 && (flags & 0xE0) != 0xE0)
+            block.name = bytes.substr(at + 32, get16(bytes, at + 26));
+        blocks.push_back(block);
+        at = block.next;
+    }
+    return blocks;
+}
+
+// The download of an installer as our packer makes it (behind a program
+// image; solid, encrypted with the setup's password; a folder, compressed,
+// stored and empty files), cut at every byte of every header and inside
+// every entry's data: a cut at a block boundary ends cleanly with exactly
+// the entries before it, a cut within a header or name fails the run with 2
+// and the setup's own name as caption, a cut within an entry's data fails
+// that entry. zqrar tells the same story at the cuts around every header.
+TEST_F(BadInputTest, CutDownloads) {
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"EMPTY.TXT", ""},
+        {"MAPS\\EUROPE.MAP", random_bytes(300, 2)},
+        {"README.TXT", "Start ZQNG.EXE.\r\n"},
+        {"ZQNG.EXE", pattern_data(1000, 1, 'a', 5)},
+        {"ZQNG_DE.HLP", pattern_data(500, 3, 'a', 9)}};
+    std::string work = make_temp_dir("cut-downloads");
+    for (const auto &file : files) {
+        std::string host = work + "/product/" + file.first;
+        std::replace(host.begin(), host.end(), '\\', '/');
+        std::filesystem::create_directories(std::filesystem::path(host).parent_path());
+        write_file(host, file.second);
         contents.push_back(file.second);
-    std::string archive;
-    rar_put_marker(archive);
-    rar_put_main_header(archive, RarMainEntry());
-    rar_put_file(archive, rar_stored_entry("A.TXT", files[0].second));
-    rar_put_block(archive, RarBlockEntry{0x75, 0, -1, "comment", -1, -1, ""});
-    rar_put_file(archive, compressed_entry("B.TXT", files[1].second));
-    rar_put_file(archive, compressed_entry("C", files[2].second));
-    rar_put_end(archive);
-    ASSERT_EQ(run(archive), 0);
-    ASSERT_EQ(check_run(0).size(), 3u);
-    for (size_t cut = 0; cut < archive.size(); ++cut) {
+    }
+    const size_t stub_size = 4096;
+    const std::string stub = work + "/stub.exe";
+    write_file(stub, pe_image(stub_size));
+    std::vector<ArchiveEntry> entries;
+    std::string error;
+    ASSERT_EQ(collect_entries({work + "/product"}, &entries, &error), 0) << error;
+    ArchiveOptions options = {pack_level_default, true, "q4!Wm9#z", stub.c_str(), nullptr, nullptr};
+    ArchiveSummary summary;
+    ASSERT_EQ(write_archive((work + "/setup.exe").c_str(), entries, options, &summary, &error), 0)
+        << error;
+    const std::string installer = read_file(work + "/setup.exe");
+    const std::vector<Block> blocks = blocks_of(installer, stub_size);
+    ASSERT_EQ(blocks.size(), entries.size() + 1); // and the end block
+    ASSERT_EQ(blocks.back().next, installer.size());
+
+    // Every byte of every header; the start, middle and last byte of data.
+    std::vector<size_t> cuts = {0, 0x3C, stub_size + 19, installer.size()};
+    std::vector<size_t> around_headers;
+    for (const Block &b : blocks) {
+        for (size_t cut = b.start; cut < b.header_end; ++cut)
+            cuts.push_back(cut);
+        for (size_t cut : {b.header_end, b.header_end + 1, (b.header_end + b.next) / 2, b.next - 1})
+            if (cut >= b.header_end && cut < b.next)
+                cuts.push_back(cut);
+        for (size_t cut : {b.start - 1, b.start, b.start + 1, b.start + 7, b.header_end - 1,
+                           b.header_end, (b.header_end + b.next) / 2})
+            around_headers.push_back(cut);
+    }
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    int clean = 0, in_header = 0, in_data = 0;
+    for (size_t cut : cuts) {
         SCOPED_TRACE(cut);
-        ExtractionResult result = run(archive.substr(0, cut));
+        ExtractionResult result = run(installer.substr(0, cut));
         Names present = check_run(result);
-        if (cut < 20) {
-            EXPECT_EQ(result, 2);
+        // Where the cut falls: in the marker or main header, at a block's
+        // start (or the end), in its header, or in its data.
+        size_t k = 0;
+        while (k < blocks.size() && cut >= blocks[k].next)
+            ++k;
+        Names before;
+        for (size_t i = 0; i < k; ++i) {
+            std::string host = blocks[i].name;
+            std::replace(host.begin(), host.end(), '\\', '/');
+            if (!host.empty())
+                before.push_back(host);
         }
-        EXPECT_LE(present.size(), 3u);
-        if (result == 3) {
-            EXPECT_EQ(captions().size(), 1u);
+        std::sort(before.begin(), before.end());
+        std::sort(present.begin(), present.end());
+        EXPECT_EQ(present, before);
+        int expected;
+        Names caption = {"setup.exe"};
+        if (cut < stub_size + 20) {
+            expected = 2;
+        } else if (k == blocks.size() || cut == blocks[k].start) {
+            expected = 0;
+            caption.clear();
+            ++clean;
+        } else if (cut < blocks[k].header_end) {
+            expected = 2;
+            ++in_header;
+        } else {
+            expected = 3;
+            caption = {blocks[k].name};
+            ++in_data;
         }
+        EXPECT_EQ(result, expected);
+        EXPECT_EQ(captions(), caption);
+        if (std::find(around_headers.begin(), around_headers.end(), cut) == around_headers.end())
+            continue;
+        write_file(work + "/cut.exe", installer.substr(0, cut));
+        std::string command = "'" ZQ_BINARY_DIR "/zqrar' t --installer '" + work + "/cut.exe' >'" +
+                              work + "/out' 2>&1";
+        int status = std::system(command.c_str());
+        std::string out = read_file(work + "/out");
+        // Exit status 4: no archive (in the marker or main header); 1: failed.
+        int exit_status = cut < stub_size + 20 ? 4 : expected == 0 ? 0 : 1;
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, exit_status) << out;
+        if (exit_status == 1 && expected == 2) {
+            EXPECT_NE(out.find("archive cut short or damaged (result 2)"), std::string::npos)
+                << out;
+        } else if (expected == 3) {
+            EXPECT_NE(out.find(blocks[k].name + ": data cut short by the end of the archive"),
+                      std::string::npos)
+                << out;
+        }
+    }
+    EXPECT_EQ(clean, int(blocks.size()) + 1); // every block's start and the end
+    printf("cut downloads: %d cuts at block boundaries, %d in headers, %d in data\n", clean,
+           in_header, in_data);
+    remove_tree(work);
+}
+
+void put32(std::string &bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + size_t(i)] = char(value >> (8 * i));
+}
+
+// Hostile PE headers in a signed installer: a security directory pointing
+// anywhere, sizes that overflow, a table before the archive, a header that
+// lies outside the file or is too short. The archive then ends at the file's
+// end as without a signature (and the walk goes on into the table, which
+// holds a file header where it lands) or, when the table cuts the archive,
+// the archive counts as cut there.
+TEST_F(BadInputTest, HostileImageHeaders) {
+    contents = {"aaaa", "bbbb", "extra"};
+    const std::string archive =
+        rar_archive({rar_stored_entry("A.TXT", "aaaa"), rar_stored_entry("B.TXT", "bbbb")});
+    const size_t stub = 4096 + (8 - archive.size() % 8) % 8; // no padding
+
+    std::string decoy;
+    rar_put_file(decoy, rar_stored_entry("EXTRA.TXT", "extra"));
+    const size_t pe = 0x80, main_header = stub + 7, first_data = stub + 20 + 32 + 5;
+    struct Case {
+        const char *what;
+        bool pe32;
+        size_t at;      // where the change goes: a file offset, or
+        size_t entry;   // 1: the security entry + at, 0: at itself
+        uint32_t value; // written as 4 bytes; ~0u - 1: the file's size
+        ExtractionResult result;
+        bool extra; // the walk went on into the table
+    };
+    const uint32_t file_size = ~0u - 1;
+    const Case cases[] = {
+        {"a sane PE32+ directory", false, 0, 0, 0, 0, false},
+        {"a sane PE32 directory", true, 0, 0, 0, 0, false},
+        {"table running past the file's end", false, 0, 1, file_size, 0, true},
+        {"table at 2^32 - 8", false, 0, 1, 0xFFFFFFF8, 0, true},
+        {"size 2^32 - 1", false, 4, 1, 0xFFFFFFFF, 0, true},
+        {"size one past the file's end", false, 4, 1, 1025, 0, true},
+        {"size 0", false, 4, 1, 0, 0, true},
+        {"table in the program image", false, 0, 1, 0x200, 0, true},
+        {"table at the archive's marker", false, 0, 1, uint32_t(stub), 0, true},
+        {"table in the main header", false, 0, 1, uint32_t(main_header + 3), 2, false},
+        {"table in the first file header", false, 0, 1, uint32_t(stub + 20 + 9), 2, false},
+        {"table in the first entry's data", false, 0, 1, uint32_t(first_data + 2), 3, false},
+        {"PE header beyond the file", false, 0x3C, 0, 0xFFFFFFF0, 0, true},
+        {"PE header cut by the file's end", false, 0x3C, 0, file_size, 0, true},
+        {"no PE signature", false, pe, 0, 0x00004550 ^ 0x20, 0, true},
+        {"optional header too short", false, pe + 20, 0, 0x00220097, 0, true},
+        {"four data directories", false, pe + 24 + 108, 0, 4, 0, true},
+        {"unknown optional header", false, pe + 24, 0, 0x0107, 0, true},
+        {"no MZ", false, 0, 0, 0x00005A4E, 0, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string file = pe_image(stub, !c.pe32) + archive;
+        size_t table = pe_append_certificate_table(file, 1024, decoy);
+        ASSERT_EQ(table % 8, 0u);
+        ASSERT_NE(file.find(decoy), std::string::npos);
+        if (c.entry || c.value) {
+            uint32_t value = c.value == file_size ? uint32_t(file.size() - 2) : c.value;
+            put32(file, c.entry ? pe_security_entry(file) + c.at : c.at, value);
+        }
+        ExtractionResult result = run(file);
+        Names present = check_run(result);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(std::count(present.begin(), present.end(), "EXTRA.TXT"), c.extra ? 1 : 0);
+        EXPECT_EQ(present.size(), c.result == 0 ? 2u + c.extra : 0u);
+        EXPECT_EQ(captions(), c.result == 2   ? Names{"setup.exe"}
+                              : c.result == 3 ? Names{"A.TXT"}
+                                              : Names{});
     }
 }
 

@@ -24,6 +24,7 @@
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/pe_image.h"
 #include "tests/support/test_paths.h"
 
 namespace {
@@ -303,6 +304,46 @@ TEST_F(ExtractTest, InstallerBehindAProgramImage) {
     write_file(root + "/D/SETUP.EXE", image + archive);
     EXPECT_EQ(extract_archive(nullptr, "D:\\setup.exe", target), 0);
     EXPECT_EQ(read_file(in_target("ZQNG.EXE")), pattern_data(70000, 3));
+}
+
+// A signed installer's archive ends where its certificate table begins,
+// whatever the table holds: tables of several sizes behind archives that
+// leave 0, 1, 6 and 4 bytes of padding. Where a walk going on past the
+// archive's end would land, the table holds a well-formed file header; the
+// same bytes without their security directory show that it is reached then.
+TEST_F(ExtractTest, SignedInstallerEndsAtItsCertificateTable) {
+    const std::string program = pattern_data(3000, 3);
+    const std::string archive =
+        rar_archive({rar_stored_entry("ZQNG.EXE", program), rar_stored_entry("ZQNG.DAT", "dat")});
+    std::string decoy;
+    rar_put_file(decoy, rar_stored_entry("EXTRA.TXT", "extra"));
+    struct Case {
+        uint32_t table_size;
+        size_t padding;
+        bool decoy_planted;
+    };
+    const Case cases[] = {{1024, 0, true}, {9000, 1, true}, {4104, 6, true}, {16, 4, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.table_size << " bytes, padding " << c.padding);
+        size_t stub = 4096 + (8 - (archive.size() + c.padding) % 8) % 8;
+        std::string file = pe_image(stub) + archive;
+        ASSERT_EQ(pe_append_certificate_table(file, c.table_size, decoy),
+                  stub + archive.size() + c.padding);
+        ASSERT_EQ(file.find(decoy) != std::string::npos, c.decoy_planted);
+        std::string unsigned_file = file;
+        unsigned_file.replace(pe_security_entry(file), 8, 8, '\0');
+        for (bool signed_file : {true, false}) {
+            if (!signed_file && !c.decoy_planted)
+                continue;
+            remove_tree(root + "/D/Target");
+            strcpy(target, "D:\\Target");
+            EXPECT_EQ(run(signed_file ? file : unsigned_file), 0);
+            EXPECT_TRUE(read_file(in_target("ZQNG.EXE")) == program);
+            EXPECT_EQ(read_file(in_target("ZQNG.DAT")), "dat");
+            EXPECT_EQ(exists(in_target("EXTRA.TXT")), !signed_file);
+        }
+    }
+    EXPECT_TRUE(host_message_boxes().empty());
 }
 
 TEST_F(ExtractTest, SolidStreamWithUnwantedEntriesInBetween) {
