@@ -52,6 +52,7 @@ struct MemoryFile {
     size_t size;
     int64_t position;
     uint64_t written;
+    int64_t read_end; // one past the furthest byte read so far
 };
 
 static ssize_t memory_read(void *cookie, char *buffer, size_t count) {
@@ -63,6 +64,8 @@ static ssize_t memory_read(void *cookie, char *buffer, size_t count) {
         n = count;
     memcpy(buffer, file->data + file->position, n);
     file->position += int64_t(n);
+    if (file->position > file->read_end)
+        file->read_end = file->position;
     return ssize_t(n);
 }
 
@@ -105,19 +108,26 @@ static ExtractionContext *new_context() {
 
 int fuzz_header_walk(const uint8_t *data, size_t size) {
     ExtractionContext *ctx = new_context();
-    MemoryFile file = {data, size, 0, 0};
+    MemoryFile file = {data, size, 0, 0, 0};
     ctx->archive_stream = open_memory(&file, "rb");
+    // Unbuffered, so that every read the reader asks for is what the file
+    // sees, with no read-ahead.
+    setvbuf(ctx->archive_stream, nullptr, _IONBF, 0);
     if (locate_archive(ctx) != 0) {
         // The older format has no marker block of its own before the header.
         size_t header_end = size_t(ctx->archive_offset) + (ctx->archive_format == 2 ? 20 : 13);
-        if (ctx->archive_offset < 0 || header_end > size)
+        if (ctx->archive_offset < 0 || header_end > size_t(ctx->archive_end) ||
+            size_t(ctx->archive_end) > size)
             fuzz_fail("archive found where its headers do not fit");
+        if (ctx->certificate_table && ctx->certificate_table != ctx->archive_end)
+            fuzz_fail("a signed archive does not end at its certificate table");
+        file.read_end = 0;
         if (ctx->main_header.head_size > 13)
             seek_stream(ctx->archive_stream, ctx->main_header.head_size - 13, 1);
         int32_t previous_start = -1;
         size_t blocks = 0;
         while (read_next_file_header(ctx, request_file_or_subblock) > 0) {
-            // Every header needs 32 readable bytes and steps at least 7 on.
+            // Every header lies within the archive and steps at least 7 on.
             if (ctx->block_start <= previous_start || ctx->next_block <= ctx->block_start)
                 fuzz_fail("block walk does not move forward");
             if (++blocks > size / 7 + 1)
@@ -134,6 +144,8 @@ int fuzz_header_walk(const uint8_t *data, size_t size) {
             previous_start = ctx->block_start;
             seek_stream(ctx->archive_stream, ctx->next_block, 0);
         }
+        if (file.read_end > ctx->archive_end)
+            fuzz_fail("the walk read beyond the archive's end");
     }
     close_stream(ctx->archive_stream);
     free(ctx);
@@ -175,8 +187,8 @@ static void unpack_entries(ExtractionContext *ctx, const uint8_t *data, size_t s
     for (int i = 0; i < entries; ++i) {
         size_t left = size - at;
         size_t length = i + 1 == entries || packed_length[i] > left ? left : packed_length[i];
-        MemoryFile input = {data + at, length, 0, 0};
-        MemoryFile output = {nullptr, 0, 0, 0};
+        MemoryFile input = {data + at, length, 0, 0, 0};
+        MemoryFile output = {nullptr, 0, 0, 0, 0};
         at += length;
         ctx->input_stream = open_memory(&input, "rb");
         ctx->output_stream = open_memory(&output, "wb");
@@ -304,7 +316,7 @@ int fuzz_round_trip(const uint8_t *data, size_t size) {
         }
         std::string output;
         MemoryFile input = {reinterpret_cast<const uint8_t *>(pieces[i].data()), pieces[i].size(),
-                            0, 0};
+                            0, 0, 0};
         ctx->input_stream = open_memory(&input, "rb");
         ctx->output_stream = open_capture(&output);
         ctx->packed_left = int32_t(pieces[i].size());

@@ -9,7 +9,8 @@
 #include <cstdint>
 
 // locate_archive, then read_next_file_header block by block over the bytes as
-// an archive file.
+// an archive file (a signed program's among them: the PE header is part of
+// the bytes); no read of the walk may go beyond the archive's end.
 int fuzz_header_walk(const uint8_t *data, size_t size);
 
 // unpack_file over arbitrary packed data, as a sequence of up to four entries

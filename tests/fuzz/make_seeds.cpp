@@ -1,7 +1,7 @@
 // Writes the seed corpora of the fuzz targets, made by our own packer and
 // test archive writer: well-formed archives of small payloads (stored,
-// compressed, solid, encrypted, behind a program image) and a few hostile
-// shapes, plus packed streams in the layout fuzz_unpack and
+// compressed, solid, encrypted, behind a program image, signed) and a few
+// hostile shapes, plus packed streams in the layout fuzz_unpack and
 // fuzz_cipher_unpack read, and payloads for fuzz_round_trip. The compressed
 // entries another encoder wrote (tests/data/synthetic) become packed streams
 // as well. Usage: fuzz_make_seeds <folder>; it fills <folder>/header_walk,
@@ -21,6 +21,7 @@
 #include "archive/stream.h"
 #include "pack/lz_encode.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/pe_image.h"
 #include "tests/support/test_paths.h"
 
 static const char setup_password[] = "q4!Wm9#z";
@@ -182,6 +183,20 @@ static void archive_seeds(const std::string &header_folder, const std::string &e
     // Behind a program image, found by the scan.
     std::string image = "MZ" + pattern(3000, 9, 256);
     archives.push_back({"behind-image", image + archives[0].second});
+
+    // Signed: behind a PE image, the archive ends at the certificate table
+    // (PE32+ and PE32, with and without padding), and a table pointing into
+    // the archive.
+    std::string decoy;
+    rar_put_file(decoy, rar_stored_entry("EXTRA.TXT", "extra"));
+    for (bool pe32_plus : {true, false}) {
+        std::string file = pe_image(pe32_plus ? 2048 : 2051, pe32_plus) + archives[2].second;
+        pe_append_certificate_table(file, pe32_plus ? 1024 : 9000, decoy);
+        archives.push_back({pe32_plus ? "signed" : "signed-pe32", file});
+    }
+    std::string cut_by_table = archives.back().second;
+    cut_by_table.replace(pe_security_entry(cut_by_table), 4, std::string("\x40\x09\0\0", 4));
+    archives.push_back({"signed-table-in-archive", cut_by_table});
 
     // Hostile shapes: claimed sizes far beyond the data, a directory with
     // data, names that leave the target, the same name twice.
