@@ -10,6 +10,7 @@ packages=(
     clang libclang-rt-14-dev
     zlib1g-dev gzip xz-utils zstd
     python3 man-db
+    openssl osslsigncode
     wine64 wine fonts-wine xvfb xdotool imagemagick
     libwine mingw-w64-x86-64-dev valgrind fonts-dejavu-core adwaita-icon-theme
 )

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: unit tests natively and under ASan+UBSan, the Windows cross
-# build, the formatting check, two installer builds compared byte for byte,
-# the end-to-end tests under Wine and a bounded fuzzing run. Installs what it
-# needs first. The presets turn compiler warnings into errors (ZQ_WERROR).
+# build, signing, the formatting check, two installer builds compared byte
+# for byte, the end-to-end tests under Wine and a bounded fuzzing run.
+# Installs what it needs first. The presets turn compiler warnings into
+# errors (ZQ_WERROR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -20,6 +21,9 @@ ctest --preset asan
 echo "== Windows cross build"
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
+
+echo "== signed installers (osslsigncode, throwaway certificate)"
+bash tests/sign/run.sh
 
 echo "== formatting"
 git ls-files -co --exclude-standard '*.cpp' '*.h' | xargs -r clang-format --dry-run -Werror
