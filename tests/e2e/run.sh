@@ -27,7 +27,7 @@ source $here/lib.sh
 cases=("$@")
 if [ ${#cases[@]} = 0 ]; then
     cases=(resources fresh_install german_only update_install missing_drive
-        folder_browser running_product damaged_installer uninstall)
+        folder_browser running_product damaged_installer signed_installer uninstall)
 fi
 
 fail_setup() {
