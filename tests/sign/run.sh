@@ -57,13 +57,14 @@ cp "$stub" product/ZQNG.EXE
 # at a time makes the installer's length come out at `length mod 8`.
 pack() {
     local name=$1 want=$2 pad=PAD
-    while :; do
+    while [ ${#pad} -lt 20 ]; do
         rm -f product/PAD*
         echo pad >"product/$pad.TXT"
         "$native/zqpack" --stub "$stub" "$name" product >/dev/null || return 1
         [ $(($(stat -c %s "$name") % 8)) = "$want" ] && return 0
         pad=${pad}X
     done
+    return 1
 }
 
 same_entries() {
