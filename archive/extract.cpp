@@ -39,17 +39,9 @@
 #include "unpack/lz_decode.h"
 #include "unpack/unpack_io.h"
 
-static const char built_in_password[] = "q4!Wm9#z";
 static const char settings_file_name[] = "NAVGZIP.SET";
 static constexpr int progress_control_id = 107;
 static constexpr int32_t copy_buffer_size = 32768;
-static constexpr uint8_t method_stored = 0x30;
-static constexpr uint16_t flag_continued_from_previous = 0x0001;
-static constexpr uint16_t flag_continued_in_next = 0x0002;
-static constexpr uint16_t flag_encrypted = 0x0004;
-static constexpr uint16_t flag_solid = 0x0010;
-static constexpr uint32_t attribute_volume_label = 0x08;
-static constexpr uint32_t attribute_directory = 0x10;
 
 // Where a test run sends the decoded bytes so that write_output counts them.
 #ifdef _WIN32
@@ -70,9 +62,9 @@ template <typename T> static void release(T *&holder) {
 }
 
 void report_install_error(HWND window, const char *caption) {
-    const char *text = ui_language == 1   ? "Cannot install file."
-                       : ui_language == 2 ? "Kann nicht die Datei installieren."
-                                          : nullptr;
+    const char *text = ui_language == ui_language_english  ? "Cannot install file."
+                       : ui_language == ui_language_german ? "Kann nicht die Datei installieren."
+                                                           : nullptr;
     if (text)
         MessageBoxA(window, text, caption, MB_ICONERROR);
 }
@@ -169,7 +161,7 @@ static bool entry_wanted(const ExtractionContext *ctx, const char *path) {
 int32_t copy_stored(ExtractionContext *ctx) {
     uint8_t *buffer = static_cast<uint8_t *>(allocate_zeroed(copy_buffer_size));
     if (!buffer)
-        return -1;
+        return extraction_no_copy_buffer;
     for (;;) {
         int32_t n = read_packed(ctx, buffer, copy_buffer_size);
         if (n == 0)
@@ -184,7 +176,7 @@ int32_t copy_stored(ExtractionContext *ctx) {
             ctx->unpacked_left -= m;
     }
     release(buffer);
-    return 0;
+    return extraction_done;
 }
 
 static void set_time_and_attributes(const ExtractionContext *ctx, const char *path) {
@@ -206,7 +198,7 @@ static void set_time_and_attributes(const ExtractionContext *ctx, const char *pa
 // cannot be removed, it is at least emptied.
 static void discard_output(const char *path) {
     if (platform_remove_file(path) != 0)
-        close_stream(open_archive_file(path, "wb", 2));
+        close_stream(open_archive_file(path, "wb", share_deny_none));
 }
 
 // Opens the entry's output file, creating its folders first; a file already
@@ -221,7 +213,7 @@ static FILE *create_output(const char *path) {
     }
     if (!path_missing(path))
         platform_remove_file(path);
-    return open_archive_file(path, "w+b", 2);
+    return open_archive_file(path, "w+b", share_deny_none);
 }
 
 // The cipher's starting state follows from the password alone, and setting
@@ -253,22 +245,23 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     bool test_only = ctx->options && ctx->options->test_only;
     normalize_attributes(ctx);
     if ((header.head_flags & flag_continued_from_previous) && *first)
-        return 2;
+        return extraction_bad_archive;
     *first = false;
     // The rest of such an entry lies in a volume this run never opens, so it
     // cannot be completed here.
     ctx->volume_continues = header.head_flags & flag_continued_in_next;
     if (ctx->volume_continues)
-        return 2;
+        return extraction_bad_archive;
     // Data that runs past the archive's end (a cut download) cannot give a
     // complete file: the entry fails before anything is created for it.
     if (ctx->next_block > ctx->archive_end) {
         report_install_error(window, ctx->file_name);
-        return 3;
+        return extraction_bad_file;
     }
-    // In 32-bit unsigned arithmetic: a header without the data flag 0x8000
-    // may claim any pack_size, and the signed difference would overflow.
-    seek_stream(ctx->archive_stream, int32_t(uint32_t(ctx->next_block) - header.pack_size), 0);
+    // In 32-bit unsigned arithmetic: a header without flag_has_data may claim
+    // any pack_size, and the signed difference would overflow.
+    seek_stream(ctx->archive_stream, int32_t(uint32_t(ctx->next_block) - header.pack_size),
+                seek_from_start);
 
     char path[path_buffer_size];
     size_t folder_len = strlen(ctx->target_folder);
@@ -280,33 +273,34 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     }
     if (!test_only && !(fits && name_stays_inside(ctx->file_name))) {
         report_install_error(window, ctx->file_name);
-        return fits ? 4 : 1;
+        return fits ? extraction_unsafe_name : extraction_failed;
     }
 
-    ExtractionResult result = 0;
+    ExtractionResult result = extraction_done;
     bool write = test_only || entry_wanted(ctx, path);
-    if (header.unp_ver < 13 || header.unp_ver > 20) {
+    if (header.unp_ver < unp_ver_oldest || header.unp_ver > unp_ver_20) {
         write = false;
-        result = 1;
+        result = extraction_failed;
     }
     if (header.attributes & (attribute_volume_label | attribute_directory)) {
         // Folders come into being as parents of files; data such an entry
         // carries anyway is passed over.
-        seek_stream(ctx->archive_stream, ctx->next_block, 0);
+        seek_stream(ctx->archive_stream, ctx->next_block, seek_from_start);
         return result;
     }
     FILE *output = nullptr;
     if (write) {
-        output = test_only ? open_archive_file(null_device, "wb", 2) : create_output(path);
+        output =
+            test_only ? open_archive_file(null_device, "wb", share_deny_none) : create_output(path);
         if (!output) {
             report_install_error(window, path);
-            result = 1;
+            result = extraction_failed;
             write = false;
         }
     }
 
     ctx->decode_only = write ? 0 : 1;
-    ctx->file_checksum = ctx->archive_format == 1 ? 0 : 0xFFFFFFFFu;
+    ctx->file_checksum = ctx->archive_format == archive_format_older ? 0 : 0xFFFFFFFFu;
     ctx->cipher_version =
         ctx->password[0] && (header.head_flags & flag_encrypted) ? header.unp_ver : 0;
     if (ctx->cipher_version)
@@ -324,16 +318,17 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     if (header.method == method_stored) {
         // A failure of this entry found before the copy keeps its result.
         int32_t copied = copy_stored(ctx);
-        if (result == 0)
+        if (result == extraction_done)
             result = copied;
-    } else if (header.unp_ver > 15) {
+    } else if (header.unp_ver > unp_ver_15) {
         unpack_file(ctx, ctx->window, header.head_flags & flag_solid);
     }
-    seek_stream(ctx->archive_stream, ctx->next_block, 0);
+    seek_stream(ctx->archive_stream, ctx->next_block, seek_from_start);
 
     bool bad = false;
     if (write) {
-        uint32_t expected = ctx->archive_format == 1 ? header.file_crc : ~header.file_crc;
+        uint32_t expected =
+            ctx->archive_format == archive_format_older ? header.file_crc : ~header.file_crc;
         // The stream may hold the file's last bytes until now; a flush that
         // fails (disk full) leaves a short file behind a matching checksum.
         bad = ctx->file_checksum != expected || fflush(output) != 0 || ferror(output);
@@ -344,7 +339,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
         report_install_error(window, ctx->file_name);
         if (!test_only)
             discard_output(path);
-        return 3;
+        return extraction_bad_file;
     }
     if (!test_only)
         set_time_and_attributes(ctx, path);
@@ -352,37 +347,38 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
 }
 
 ExtractionResult extract_entries(HWND window, ExtractionContext *ctx) {
-    ctx->archive_stream = open_archive_file(ctx->archive_path, "rb", 1);
+    ctx->archive_stream = open_archive_file(ctx->archive_path, "rb", share_deny_write);
     if (!ctx->archive_stream)
-        return 2;
-    if (locate_archive(ctx) == 0) {
+        return extraction_bad_archive;
+    if (locate_archive(ctx) == archive_kind_none) {
         close_stream(ctx->archive_stream);
         ctx->archive_stream = nullptr;
-        return 2;
+        return extraction_bad_archive;
     }
     ctx->window = static_cast<uint8_t *>(allocate_zeroed(window_size));
     if (!ctx->window) {
         close_stream(ctx->archive_stream);
         ctx->archive_stream = nullptr;
-        return 9;
+        return extraction_no_window;
     }
-    if (ctx->main_header.head_size > 13)
-        seek_stream(ctx->archive_stream, ctx->main_header.head_size - 13, 1);
+    if (ctx->main_header.head_size > main_header_size)
+        seek_stream(ctx->archive_stream, ctx->main_header.head_size - main_header_size,
+                    seek_from_current);
     ctx->volume_continues = 0;
     bool first = true;
     CipherStart cipher_start = {};
-    ExtractionResult result = 0;
-    while (result == 0) {
+    ExtractionResult result = extraction_done;
+    while (result == extraction_done) {
         int32_t count = read_next_file_header(ctx, request_file_or_subblock);
         if (count <= 0) {
             // A header cut short or a read that failed is no end of the
             // archive: entries are missing.
             if (count < 0 || ferror(ctx->archive_stream))
-                result = 2;
+                result = extraction_bad_archive;
             break;
         }
         if (ctx->block_header.head_type == head_type_subblock) {
-            seek_stream(ctx->archive_stream, ctx->next_block, 0);
+            seek_stream(ctx->archive_stream, ctx->next_block, seek_from_start);
             continue;
         }
         result = process_entry(window, ctx, &first, &cipher_start);
@@ -399,7 +395,7 @@ ExtractionResult extract_archive_ex(HWND window, const char *archive_path, char 
                                     const ExtractOptions *options) {
     ExtractionContext *ctx = static_cast<ExtractionContext *>(allocate_zeroed(sizeof *ctx));
     if (!ctx)
-        return 1;
+        return extraction_failed;
     ctx->archive_path = archive_path;
     ctx->target_folder = target_folder;
     ctx->options = options;
@@ -411,10 +407,11 @@ ExtractionResult extract_archive_ex(HWND window, const char *archive_path, char 
     size_t length = strnlen(password, sizeof ctx->password - 1);
     memcpy(ctx->password, password, length);
     ExtractionResult result = extract_entries(window, ctx);
-    // Every way to 2 (no archive file, no archive in it, a volume, a header
-    // cut short) has shown nothing yet, and the person at the dialog must
-    // see that the installation failed: named by the setup's own file.
-    if (result == 2)
+    // Every way to extraction_bad_archive (no archive file, no archive in it,
+    // a volume, a header cut short) has shown nothing yet, and the person at
+    // the dialog must see that the installation failed: named by the setup's
+    // own file.
+    if (result == extraction_bad_archive)
         report_install_error(window, archive_path + name_start(archive_path));
     release(ctx);
     return result;

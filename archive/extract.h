@@ -8,20 +8,29 @@
 
 struct ExtractionContext;
 
-// 0 every entry processed up to the end of the archive; 1 no memory for the
-// record, an entry needs a version outside 13..20, an output file cannot be
-// created, or an entry's path (target folder + name) exceeds 259 characters;
-// 2 the archive file cannot be opened or read, holds no archive, a block
+// The result of a run: extraction_done, or the failure that ended it.
+typedef int32_t ExtractionResult;
+// Every entry processed up to the end of the archive.
+constexpr ExtractionResult extraction_done = 0;
+// No memory for the record, an entry needs a version outside
+// unp_ver_oldest..unp_ver_20, an output file cannot be created, or an
+// entry's path (target folder + name) exceeds 259 characters.
+constexpr ExtractionResult extraction_failed = 1;
+// The archive file cannot be opened or read, holds no archive, a block
 // header is cut short by the archive's end or points beyond it, its first
 // entry is continued from a previous volume, or an entry continues in a next
 // volume (shown as "Cannot install file." captioned with the archive's file
-// name); 3 an extracted file fails its checksum or cannot be written
-// completely (it is removed, or emptied when it cannot be), or an entry's
-// data runs past the archive's end; 4 an entry's name
-// leads out of the target folder ('..', a leading '\' or '/', a drive or any
-// ':', a device name): nothing is touched; 9 no memory for the window; -1 no
-// copy buffer for a stored entry.
-typedef int32_t ExtractionResult;
+// name).
+constexpr ExtractionResult extraction_bad_archive = 2;
+// An extracted file fails its checksum or cannot be written completely (it
+// is removed, or emptied when it cannot be), or an entry's data runs past
+// the archive's end.
+constexpr ExtractionResult extraction_bad_file = 3;
+// An entry's name leads out of the target folder ('..', a leading '\' or
+// '/', a drive or any ':', a device name): nothing is touched.
+constexpr ExtractionResult extraction_unsafe_name = 4;
+constexpr ExtractionResult extraction_no_window = 9;       // no memory for the window
+constexpr ExtractionResult extraction_no_copy_buffer = -1; // no memory to copy a stored entry
 
 // What the command-line tool asks beyond the setup's own run.
 struct ExtractOptions {

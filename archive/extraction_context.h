@@ -11,16 +11,10 @@
 #include <cstdint>
 #include <cstdio>
 
-// Matches reach at most max_distance bytes back (a distance of 0 stands for
-// max_distance). The window ring holds twice that, so the bytes just ahead of
-// the write position are out of every match's reach: a copy may write whole
-// pieces past the end of its match without changing what later matches read.
-constexpr uint32_t max_distance = 0x100000;
-constexpr uint32_t window_size = 2 * max_distance;
-constexpr uint32_t window_mask = window_size - 1;
-constexpr int input_buffer_size = 8192;
-constexpr int kept_lengths_size = 1028; // 4 channels x 257, the largest table block
-constexpr int path_buffer_size = 260;   // the platform's path limit, NUL included
+#include "archive/rar_format.h"
+#include "unpack/decoder_limits.h"
+
+constexpr int path_buffer_size = 260; // the platform's path limit, NUL included
 
 struct MainHeader {
     uint16_t head_crc;
@@ -55,19 +49,28 @@ struct BlockHeader {
     uint32_t add_size;
 };
 
-constexpr int decode_quick_bits = 10;
-
-// Decode form of one canonical Huffman code; room for the largest code (298).
+// Decode form of one canonical Huffman code; room for the largest code.
 struct DecodeTable {
     uint32_t symbol_count;
-    uint32_t length_limit[16];
-    uint32_t first_index[16];
-    uint32_t symbols[298];
+    uint32_t length_limit[max_code_bits + 1];
+    uint32_t first_index[max_code_bits + 1];
+    uint32_t symbols[largest_alphabet];
     // Shortcut for codes of at most decode_quick_bits bits, indexed by the
     // top bits of the input: (symbol << 6) | length, or 0 for "search". The
     // length in the low bits lets the decoder shift by the entry itself.
     uint16_t quick[1 << decode_quick_bits];
 };
+
+// archive_format: the marker the reader found. The older format's files
+// carry the 16-bit rotate checksum, all others CRC-32.
+constexpr int32_t archive_format_none = 0;
+constexpr int32_t archive_format_older = 1;
+constexpr int32_t archive_format_rar2 = 2;
+// archive_kind, also locate_archive's result: where the archive stands.
+constexpr int32_t archive_kind_none = 0;
+constexpr int32_t archive_kind_at_start = 1;
+constexpr int32_t archive_kind_volume = 2; // main_flag_volume set, wherever it stands
+constexpr int32_t archive_kind_behind_data = 3;
 
 struct ExtractOptions;
 
@@ -79,13 +82,13 @@ struct ExtractionContext {
 
     // Archive stream and headers.
     FILE *archive_stream;
-    uint8_t marker[7];
+    uint8_t marker[marker_size];
     MainHeader main_header;
     FileHeader file_header;
     BlockHeader block_header;
     char file_name[path_buffer_size];
-    int32_t archive_format; // 0 not found, 1 older format, 2 RAR 2.x
-    int32_t archive_kind;   // 0 none, 1 at start, 2 volume, 3 behind other data
+    int32_t archive_format; // archive_format_none, _older or _rar2
+    int32_t archive_kind;   // archive_kind_none, _at_start, _volume or _behind_data
     int32_t archive_offset;
     uint32_t header_crc;
     int32_t main_header_damaged;
@@ -138,7 +141,7 @@ struct ExtractionContext {
     // Decode tables.
     uint32_t symbol;
     uint8_t kept_lengths[kept_lengths_size];
-    DecodeTable *channel_tables[4];
+    DecodeTable *channel_tables[max_channels];
     uint32_t multimedia_block;
     int32_t channel_count;
     int32_t current_channel;
@@ -146,5 +149,5 @@ struct ExtractionContext {
     DecodeTable main_table;
     DecodeTable distance_table;
     DecodeTable repeat_table;
-    DecodeTable channel_storage[4];
+    DecodeTable channel_storage[max_channels];
 };

@@ -24,17 +24,6 @@
 #include "archive/extraction_context.h"
 #include "archive/stream.h"
 
-static const uint8_t rar_marker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-static const uint8_t older_marker[4] = {0x52, 0x45, 0x7E, 0x5E};
-static const uint8_t sfx_signature[4] = {0x52, 0x53, 0x46, 0x58}; // "RSFX"
-
-constexpr int32_t scan_buffer_size = 250000;
-constexpr int32_t scan_read_size = 249999;
-constexpr int32_t sfx_signature_offset = 28;
-constexpr int32_t main_header_bytes = 13;
-constexpr int32_t file_header_bytes = 32;
-constexpr int32_t block_base_bytes = 7;
-constexpr int32_t add_size_end = 11; // the add_size field ends 11 bytes into a block
 constexpr int32_t max_name_size = path_buffer_size - 1;
 // The signer pads the file with zeros to a multiple of 8 before its table.
 constexpr int32_t max_signature_padding = 7;
@@ -55,8 +44,8 @@ bool is_path_separator(char c) {
 }
 
 int32_t read_fixed_header(ExtractionContext *ctx, uint8_t type, int32_t limit) {
-    int32_t size = type == head_type_main ? main_header_bytes : file_header_bytes;
-    uint8_t bytes[file_header_bytes] = {};
+    int32_t size = type == head_type_main ? main_header_size : file_header_size;
+    uint8_t bytes[file_header_size] = {};
     int32_t count = read_stream(ctx->archive_stream, bytes, limit < size ? limit : size);
     if (type == head_type_main) {
         MainHeader &h = ctx->main_header;
@@ -82,7 +71,8 @@ int32_t read_fixed_header(ExtractionContext *ctx, uint8_t type, int32_t limit) {
         h.name_size = get16(bytes + 26);
         h.attributes = get32(bytes + 28);
     }
-    ctx->header_crc = crc32_update(ctx, 0xFFFFFFFFu, bytes + 2, size_t(size - 2));
+    ctx->header_crc =
+        crc32_update(ctx, 0xFFFFFFFFu, bytes + head_type_offset, size_t(size - head_type_offset));
     return count;
 }
 
@@ -90,37 +80,44 @@ int32_t read_fixed_header(ExtractionContext *ctx, uint8_t type, int32_t limit) {
 // only) and the main header there. A candidate whose main header is cut
 // short by the end of the file is not an archive.
 static bool take_candidate(ExtractionContext *ctx, int32_t offset, int32_t format) {
-    seek_stream(ctx->archive_stream, offset, 0);
-    if (format == 2 && read_stream(ctx->archive_stream, ctx->marker, 7) != 7)
+    seek_stream(ctx->archive_stream, offset, seek_from_start);
+    if (format == archive_format_rar2 &&
+        read_stream(ctx->archive_stream, ctx->marker, marker_size) != marker_size)
         return false;
-    if (read_fixed_header(ctx, head_type_main, main_header_bytes) != main_header_bytes)
+    if (read_fixed_header(ctx, head_type_main, main_header_size) != main_header_size)
         return false;
     ctx->archive_format = format;
     ctx->archive_offset = offset;
-    if (format == 2 && (ctx->main_header.head_flags & 0x0001))
-        ctx->archive_kind = 2;
+    if (format == archive_format_rar2 && (ctx->main_header.head_flags & main_flag_volume))
+        ctx->archive_kind = archive_kind_volume;
     else
-        ctx->archive_kind = 3;
+        ctx->archive_kind = archive_kind_behind_data;
     return true;
 }
 
-// Scans file offsets 7 to 250,005 for the first acceptable marker. `base` is
-// the file offset of scan[0].
+// Scans file offsets marker_size to scan_end - 1 for the first acceptable
+// marker. `base` is the file offset of scan[0].
 static void scan_for_archive(ExtractionContext *ctx, const uint8_t *scan, int32_t got,
                              int32_t base) {
+    constexpr int32_t signature_size = int32_t(sizeof sfx_signature);
+    constexpr int32_t older_size = int32_t(sizeof older_marker);
     int32_t sfx_at = sfx_signature_offset - base;
-    bool has_sfx = sfx_at >= 0 && sfx_at + 4 <= got && memcmp(scan + sfx_at, sfx_signature, 4) == 0;
+    bool has_sfx = sfx_at >= 0 && sfx_at + signature_size <= got &&
+                   memcmp(scan + sfx_at, sfx_signature, signature_size) == 0;
     int32_t i = 0;
-    while (i < got && ctx->archive_kind == 0) {
-        const void *found = memchr(scan + i, 'R', size_t(got - i));
+    // Both markers begin with the same byte, which the search looks for.
+    static_assert(rar_marker[0] == older_marker[0], "one byte starts every candidate");
+    while (i < got && ctx->archive_kind == archive_kind_none) {
+        const void *found = memchr(scan + i, rar_marker[0], size_t(got - i));
         if (!found)
             break;
         i = int32_t(static_cast<const uint8_t *>(found) - scan);
-        if (has_sfx && i + 4 <= got && memcmp(scan + i, older_marker, 4) == 0 &&
-            take_candidate(ctx, base + i, 1))
+        if (has_sfx && i + older_size <= got && memcmp(scan + i, older_marker, older_size) == 0 &&
+            take_candidate(ctx, base + i, archive_format_older))
             break;
-        if (i + 10 <= got && memcmp(scan + i, rar_marker, 7) == 0 &&
-            scan[i + 9] == head_type_main && take_candidate(ctx, base + i, 2))
+        if (i + candidate_size <= got && memcmp(scan + i, rar_marker, marker_size) == 0 &&
+            scan[i + marker_size + head_type_offset] == head_type_main &&
+            take_candidate(ctx, base + i, archive_format_rar2))
             break;
         i++;
     }
@@ -129,7 +126,8 @@ static void scan_for_archive(ExtractionContext *ctx, const uint8_t *scan, int32_
 // Reads count bytes at offset when they all lie within the file's first
 // `size` bytes.
 static bool read_at(FILE *stream, int64_t offset, uint8_t *bytes, int32_t count, int32_t size) {
-    return offset >= 0 && offset + count <= size && seek_stream(stream, int32_t(offset), 0) == 0 &&
+    return offset >= 0 && offset + count <= size &&
+           seek_stream(stream, int32_t(offset), seek_from_start) == 0 &&
            read_stream(stream, bytes, count) == count;
 }
 
@@ -177,38 +175,40 @@ static bool find_archive_end(ExtractionContext *ctx) {
         ctx->archive_end = int32_t(table);
         ctx->certificate_table = int32_t(table);
     }
-    seek_stream(ctx->archive_stream, header_end, 0);
+    seek_stream(ctx->archive_stream, header_end, seek_from_start);
     return header_end <= ctx->archive_end;
 }
 
 int32_t locate_archive(ExtractionContext *ctx) {
-    ctx->archive_kind = 0;
+    ctx->archive_kind = archive_kind_none;
     ctx->archive_offset = 0;
     ctx->main_header_damaged = 0;
-    ctx->archive_format = 0;
+    ctx->archive_format = archive_format_none;
     ctx->archive_end = 0;
     ctx->certificate_table = 0;
-    if (read_stream(ctx->archive_stream, ctx->marker, 7) != 7)
-        return 0;
-    if (memcmp(ctx->marker, rar_marker, 7) == 0) {
-        if (read_fixed_header(ctx, head_type_main, main_header_bytes) != main_header_bytes)
-            return 0;
-        ctx->archive_format = 2;
-        ctx->archive_kind = (ctx->main_header.head_flags & 0x0001) ? 2 : 1;
+    if (read_stream(ctx->archive_stream, ctx->marker, marker_size) != marker_size)
+        return archive_kind_none;
+    if (memcmp(ctx->marker, rar_marker, marker_size) == 0) {
+        if (read_fixed_header(ctx, head_type_main, main_header_size) != main_header_size)
+            return archive_kind_none;
+        ctx->archive_format = archive_format_rar2;
+        ctx->archive_kind = (ctx->main_header.head_flags & main_flag_volume)
+                                ? archive_kind_volume
+                                : archive_kind_at_start;
     } else {
         uint8_t *scan = static_cast<uint8_t *>(calloc(scan_buffer_size, 1));
         if (!scan)
-            return 0;
+            return archive_kind_none;
         int32_t base = tell_stream(ctx->archive_stream);
         int32_t got = read_stream(ctx->archive_stream, scan, scan_read_size);
         scan_for_archive(ctx, scan, got, base);
         free(scan);
-        if (ctx->archive_kind == 0)
-            return 0;
+        if (ctx->archive_kind == archive_kind_none)
+            return archive_kind_none;
     }
     if (!find_archive_end(ctx)) {
-        ctx->archive_kind = 0;
-        return 0;
+        ctx->archive_kind = archive_kind_none;
+        return archive_kind_none;
     }
     if (((~ctx->header_crc) & 0xFFFF) != ctx->main_header.head_crc)
         ctx->main_header_damaged = 1;
@@ -225,7 +225,7 @@ static bool signature_padding(ExtractionContext *ctx, int32_t start, int64_t roo
     for (int64_t i = 0; i < room; i++)
         zeros = zeros && bytes[i] == 0;
     if (!zeros)
-        seek_stream(ctx->archive_stream, start, 0);
+        seek_stream(ctx->archive_stream, start, seek_from_start);
     return zeros;
 }
 
@@ -243,24 +243,24 @@ static int32_t read_block(ExtractionContext *ctx, bool *wanted, int32_t request)
         return -1;
     if (room == 0 || signature_padding(ctx, start, room))
         return 0;
-    // Blocks shorter than 32 bytes may end the archive: only what is left of
-    // it is read, and the rest decodes as zeros.
-    int32_t limit = room < file_header_bytes ? int32_t(room) : file_header_bytes;
+    // Blocks shorter than a file header may end the archive: only what is
+    // left of it is read, and the rest decodes as zeros.
+    int32_t limit = room < file_header_size ? int32_t(room) : file_header_size;
     int32_t count = read_fixed_header(ctx, head_type_file, limit);
-    if (count < limit || count < block_base_bytes)
+    if (count < limit || count < block_base_size)
         return -1;
-    if (h.head_size < block_base_bytes)
+    if (h.head_size < block_base_size)
         return 0;
-    bool has_data = (h.head_flags & 0x8000) != 0;
+    bool has_data = (h.head_flags & flag_has_data) != 0;
     *wanted = h.head_type == (request & 0xFF) ||
-              (h.head_type == head_type_subblock && (request & 0x8000));
+              (h.head_type == head_type_subblock && (request & request_subblocks));
     int64_t needed = h.head_size;
-    if (has_data && needed < add_size_end)
-        needed = add_size_end;
+    if (has_data && needed < long_block_base_size)
+        needed = long_block_base_size;
     if (*wanted && h.head_type == head_type_file) {
         int64_t name = h.name_size < max_name_size ? h.name_size : max_name_size;
-        if (needed < file_header_bytes + name)
-            needed = file_header_bytes + name;
+        if (needed < file_header_size + name)
+            needed = file_header_size + name;
     }
     int64_t next = int64_t(start) + h.head_size + (has_data ? h.pack_size : 0);
     if (needed > room || next > INT32_MAX ||
@@ -280,7 +280,7 @@ int32_t read_next_file_header(ExtractionContext *ctx, int32_t request) {
         count = read_block(ctx, &wanted, request);
         if (count <= 0 || wanted)
             break;
-        seek_stream(ctx->archive_stream, ctx->next_block, 0);
+        seek_stream(ctx->archive_stream, ctx->next_block, seek_from_start);
     }
 
     BlockHeader &b = ctx->block_header;
@@ -288,11 +288,11 @@ int32_t read_next_file_header(ExtractionContext *ctx, int32_t request) {
     b.head_type = h.head_type;
     b.head_flags = h.head_flags;
     b.head_size = h.head_size;
-    b.add_size = (h.head_flags & 0x8000) ? h.pack_size : 0;
+    b.add_size = (h.head_flags & flag_has_data) ? h.pack_size : 0;
 
     if (count <= 0 || h.head_type != head_type_file) {
         ctx->file_header = previous;
-        seek_stream(ctx->archive_stream, ctx->block_start, 0);
+        seek_stream(ctx->archive_stream, ctx->block_start, seek_from_start);
         return count;
     }
 
@@ -305,7 +305,7 @@ int32_t read_next_file_header(ExtractionContext *ctx, int32_t request) {
     // here is a failing or changing file.
     if (read_stream(ctx->archive_stream, ctx->file_name, name_size) != name_size)
         return -1;
-    if (ctx->archive_format == 2) {
+    if (ctx->archive_format == archive_format_rar2) {
         uint32_t crc = crc32_update(ctx, ctx->header_crc, ctx->file_name, size_t(name_size));
         if (((~crc) & 0xFFFF) != h.head_crc)
             ctx->file_header_damaged = 1;
@@ -316,13 +316,14 @@ int32_t read_next_file_header(ExtractionContext *ctx, int32_t request) {
 
 // Entries of other systems get just the directory or the archive attribute.
 static uint32_t plain_attributes(const FileHeader &h) {
-    return (h.head_flags & 0xE0) == 0xE0 ? 0x10 : 0x20;
+    return (h.head_flags & flag_directory) == flag_directory ? attribute_directory
+                                                             : attribute_archive;
 }
 
 void normalize_entry(ExtractionContext *ctx) {
     FileHeader &h = ctx->file_header;
-    if (h.host_os > 3) {
-        h.host_os = 0;
+    if (h.host_os > host_unix) {
+        h.host_os = host_msdos;
         h.attributes = plain_attributes(h);
     }
     for (char *c = ctx->file_name; *c; c++)
@@ -332,6 +333,6 @@ void normalize_entry(ExtractionContext *ctx) {
 
 void normalize_attributes(ExtractionContext *ctx) {
     FileHeader &h = ctx->file_header;
-    if (h.host_os > 2)
+    if (h.host_os > host_win32)
         h.attributes = plain_attributes(h);
 }

@@ -32,7 +32,7 @@ int32_t write_stream(FILE *stream, const void *buffer, int32_t count) {
 int seek_stream(FILE *stream, int32_t offset, int origin) {
     if (!stream)
         return -1;
-    return fseek(stream, long(offset), origin == 1 ? SEEK_CUR : SEEK_SET);
+    return fseek(stream, long(offset), origin == seek_from_current ? SEEK_CUR : SEEK_SET);
 }
 
 int32_t tell_stream(FILE *stream) {

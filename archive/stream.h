@@ -5,8 +5,16 @@
 #include <cstdint>
 #include <cstdio>
 
-// share_code: 0 denies others reading, 1 denies others writing, 2 and 3 deny
-// nothing. Returns the stream or nullptr.
+// share_code of open_archive_file: what others may not do with the file
+// while it is open (3 denies nothing as well).
+constexpr int share_deny_read = 0;
+constexpr int share_deny_write = 1;
+constexpr int share_deny_none = 2;
+// origin of seek_stream.
+constexpr int seek_from_start = 0;
+constexpr int seek_from_current = 1;
+
+// Returns the stream or nullptr.
 FILE *open_archive_file(const char *path, const char *mode, int share_code);
 // Does nothing for an absent stream.
 void close_stream(FILE *stream);
@@ -14,7 +22,6 @@ void close_stream(FILE *stream);
 int32_t read_stream(FILE *stream, void *buffer, int32_t count);
 // Returns 0 without writing when the stream is absent.
 int32_t write_stream(FILE *stream, const void *buffer, int32_t count);
-// origin 0: from the start; 1: from the current position.
 int seek_stream(FILE *stream, int32_t offset, int origin);
 int32_t tell_stream(FILE *stream);
 // The file's size, at most INT32_MAX (positions are signed 32-bit); -1 when

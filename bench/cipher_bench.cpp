@@ -28,7 +28,7 @@ static double run_best(DecryptFunction decrypt, ExtractionContext *ctx,
     double best = 1e30;
     for (int run = 0; run < runs; run++) {
         *plain = sealed;
-        init_cipher(ctx, "q4!Wm9#z");
+        init_cipher(ctx, built_in_password);
         std::clock_t start = std::clock();
         for (size_t done = 0; done < plain->size(); done += chunk)
             decrypt(ctx, plain->data() + done, chunk / 16);

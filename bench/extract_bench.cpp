@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "archive/extract.h"
+#include "archive/rar_format.h"
 #include "pack/archive_writer.h"
 #include "pack/lz_encode.h"
 
@@ -45,7 +46,6 @@ namespace fs = std::filesystem;
 
 extern char **environ;
 
-static const char built_in_password[] = "q4!Wm9#z";
 static const size_t image_size = 0x18000;
 
 struct ChildRun {

@@ -74,7 +74,7 @@ static double run_decoder(ExtractionContext *ctx, uint8_t *window, std::vector<u
     ctx->packed_left = int32_t(packed.size());
     ctx->unpacked_left = int32_t(out.size() - 1);
     ctx->decode_only = checksum ? 0 : 1;
-    ctx->archive_format = 2;
+    ctx->archive_format = archive_format_rar2;
     ctx->file_checksum = 0xFFFFFFFF;
     ctx->cipher_version = 0;
     double start = now();

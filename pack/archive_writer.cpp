@@ -41,15 +41,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint16_t flag_encrypted = 0x0004;
-constexpr uint16_t flag_solid_entry = 0x0010;
-constexpr uint16_t flag_dictionary_1m = 0x0080;
-constexpr uint16_t flag_directory = 0x00E0;
-constexpr uint16_t flag_long_block = 0x8000;
-constexpr uint16_t main_flag_solid = 0x0008;
-constexpr uint8_t host_win32 = 2;
-constexpr uint8_t version_20 = 20;
-constexpr uint8_t method_stored = 0x30;
+static_assert(method_stored + pack_level_fast == method_fastest &&
+                  method_stored + pack_level_default == method_default &&
+                  method_stored + pack_level_best == method_best,
+              "a compressed entry's method is method_stored + its level");
 constexpr uint64_t max_file_size = 0x7FFFFFFF;
 constexpr size_t read_chunk = 1 << 20;
 constexpr size_t entropy_sample = 256 * 1024;
@@ -115,20 +110,20 @@ void write_raw(Writer *w, const void *data, size_t n) {
 
 std::vector<uint8_t> file_header(Writer *w, const ArchiveEntry &e, uint16_t flags,
                                  uint32_t pack_size, uint32_t file_crc, uint8_t method) {
-    std::vector<uint8_t> h(32 + e.name.size());
-    h[2] = 0x74;
-    put16(&h[3], flags | flag_long_block);
+    std::vector<uint8_t> h(file_header_size + e.name.size());
+    h[2] = head_type_file;
+    put16(&h[3], flags | flag_has_data);
     put16(&h[5], uint32_t(h.size()));
     put32(&h[7], pack_size);
     put32(&h[11], e.is_directory ? 0 : uint32_t(e.size));
     h[15] = host_win32;
     put32(&h[16], file_crc);
     put32(&h[20], e.dos_time);
-    h[24] = version_20;
+    h[24] = unp_ver_20;
     h[25] = method;
     put16(&h[26], uint32_t(e.name.size()));
     put32(&h[28], e.attributes);
-    memcpy(&h[32], e.name.data(), e.name.size());
+    memcpy(&h[file_header_size], e.name.data(), e.name.size());
     put16(&h[0], ~crc32_update(w->ctx, 0xFFFFFFFF, &h[2], h.size() - 2) & 0xFFFF);
     return h;
 }
@@ -251,7 +246,7 @@ void piece_end(void *user, uint64_t packed_size) {
     if (!ps->started)
         piece_start(ps);
     const ArchiveEntry &e = *ps->entry;
-    uint64_t data_at = ps->header_at + 32 + e.name.size();
+    uint64_t data_at = ps->header_at + file_header_size + e.name.size();
     if (packed_size > max_file_size) {
         fail(w, e.path + ": packed data of 2 GiB or more");
         return;
@@ -268,7 +263,7 @@ void piece_end(void *user, uint64_t packed_size) {
         w->stored++;
         return;
     }
-    uint16_t flags = uint16_t(data_flags(w) | (ps->solid ? flag_solid_entry : 0));
+    uint16_t flags = uint16_t(data_flags(w) | (ps->solid ? flag_solid : 0));
     uint8_t method = uint8_t(method_stored + w->options->level);
     patch(w, ps->header_at, file_header(w, e, flags, uint32_t(packed_size), ps->crc, method));
 }
@@ -333,10 +328,9 @@ void write_directory(Writer *w, const ArchiveEntry &e) {
 }
 
 void write_main_header(Writer *w) {
-    static const uint8_t marker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-    write_raw(w, marker, sizeof marker);
-    uint8_t h[13] = {};
-    h[2] = 0x73;
+    write_raw(w, rar_marker, sizeof rar_marker);
+    uint8_t h[main_header_size] = {};
+    h[2] = head_type_main;
     put16(&h[3], w->options->solid ? main_flag_solid : 0);
     put16(&h[5], sizeof h);
     put16(&h[0], ~crc32_update(w->ctx, 0xFFFFFFFF, &h[2], sizeof h - 2) & 0xFFFF);
@@ -344,9 +338,9 @@ void write_main_header(Writer *w) {
 }
 
 void write_end_block(Writer *w) {
-    uint8_t h[7] = {};
-    h[2] = 0x7B;
-    put16(&h[3], 0x4000);
+    uint8_t h[block_base_size] = {};
+    h[2] = head_type_end;
+    put16(&h[3], end_block_flags);
     put16(&h[5], sizeof h);
     put16(&h[0], ~crc32_update(w->ctx, 0xFFFFFFFF, &h[2], sizeof h - 2) & 0xFFFF);
     write_raw(w, h, sizeof h);
@@ -367,15 +361,16 @@ void copy_stub(Writer *w, const char *stub) {
                     " only within its first " + std::to_string(max_stub_size) + " bytes");
         return;
     }
-    // The setup reads its first 7 bytes as a marker and scans only behind
-    // them, and takes the first marker it meets.
-    if (n > 0 && n < 7) {
-        fail(w, std::string(stub) + " is too short for a stub (at least 7 bytes)");
+    // The setup reads its first marker_size bytes as a marker and scans only
+    // behind them, and takes the first marker it meets.
+    if (n > 0 && n < size_t(marker_size)) {
+        fail(w, std::string(stub) + " is too short for a stub (at least " +
+                    std::to_string(marker_size) + " bytes)");
         return;
     }
-    static const uint8_t marker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-    for (size_t i = 0; i + 10 <= n; i++)
-        if (memcmp(&bytes[i], marker, 7) == 0 && bytes[i + 9] == 0x73) {
+    for (size_t i = 0; i + candidate_size <= n; i++)
+        if (memcmp(&bytes[i], rar_marker, marker_size) == 0 &&
+            bytes[i + marker_size + head_type_offset] == head_type_main) {
             fail(w, std::string(stub) + " already holds an archive at offset " + std::to_string(i) +
                         "; the setup would find that one");
             return;
@@ -390,21 +385,23 @@ bool examine(const std::string &path, ArchiveEntry *e) {
     if (_stat64(path.c_str(), &st) != 0)
         return false;
     DWORD a = GetFileAttributesA(path.c_str());
-    e->attributes = a == INVALID_FILE_ATTRIBUTES ? 0 : (a & 0x37);
+    constexpr uint32_t kept = attribute_read_only | attribute_hidden | attribute_system |
+                              attribute_directory | attribute_archive;
+    e->attributes = a == INVALID_FILE_ATTRIBUTES ? 0 : (a & kept);
     // A file with none of these bits ("normal") is stored as an archive file,
     // so the setup never sets an empty attribute set.
     if (e->attributes == 0)
-        e->attributes = e->is_directory ? 0x10 : 0x20;
+        e->attributes = e->is_directory ? attribute_directory : attribute_archive;
 #else
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
         return false;
     std::string base = fs::path(path).filename().string();
-    e->attributes = e->is_directory ? 0x10 : 0x20;
+    e->attributes = e->is_directory ? attribute_directory : attribute_archive;
     if (!(st.st_mode & S_IWUSR))
-        e->attributes |= 0x01;
+        e->attributes |= attribute_read_only;
     if (!base.empty() && base[0] == '.')
-        e->attributes |= 0x02; // the convention for hidden files here
+        e->attributes |= attribute_hidden; // the convention for hidden files here
 #endif
     e->size = e->is_directory ? 0 : uint64_t(st.st_size);
     e->dos_time = dos_time_of(int64_t(st.st_mtime));

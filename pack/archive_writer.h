@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
-// The setup finds its archive only when the marker starts within the first
-// 249,997 bytes of its file, so a stub may be at most this long.
-constexpr uint64_t max_stub_size = 249996;
+#include "archive/rar_format.h"
+
+// The setup finds its archive only when the marker starts at most at
+// last_marker_offset, so a stub may be at most this long.
+constexpr uint64_t max_stub_size = last_marker_offset;
 // The header reader keeps at most 259 name characters.
 constexpr size_t max_entry_name = 259;
 

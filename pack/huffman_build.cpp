@@ -4,9 +4,9 @@
 // exceeds the limit the frequencies are flattened (halved, kept nonzero) and
 // the merge runs again. Each pass at least halves the ratio between the
 // largest and the smallest weight, so a handful of passes always ends within
-// 15 bits for our at most 298 symbols. The merge uses two sorted queues (leaves
-// sorted once, internal nodes produced in order), which makes a pass linear
-// after the sort.
+// max_code_bits for our at most largest_alphabet symbols. The merge uses two
+// sorted queues (leaves sorted once, internal nodes produced in order), which
+// makes a pass linear after the sort.
 #include "pack/huffman_build.h"
 
 #include <algorithm>
@@ -81,13 +81,13 @@ void build_code_lengths(const uint32_t *freq, int count, int max_bits, uint8_t *
 }
 
 void build_canonical_codes(const uint8_t *lengths, int count, uint16_t *codes) {
-    int length_count[max_code_length + 1] = {};
+    int length_count[max_code_bits + 1] = {};
     for (int i = 0; i < count; i++)
         length_count[lengths[i]]++;
     length_count[0] = 0;
-    uint32_t next_code[max_code_length + 1] = {};
+    uint32_t next_code[max_code_bits + 1] = {};
     uint32_t code = 0;
-    for (int bits = 1; bits <= max_code_length; bits++) {
+    for (int bits = 1; bits <= max_code_bits; bits++) {
         code = (code + uint32_t(length_count[bits - 1])) << 1;
         next_code[bits] = code;
     }

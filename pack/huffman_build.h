@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-constexpr int max_code_length = 15;
+#include "unpack/decoder_limits.h"
 
 // Lengths for count symbols from their frequencies, none longer than
 // max_bits. Symbols of frequency 0 get length 0; a lone used symbol gets 1.

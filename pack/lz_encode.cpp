@@ -2,26 +2,28 @@
 //
 // Data flows in three stages. The parser walks the stream with the match
 // finder and turns it into tokens (literals and matches whose symbol kind is
-// already chosen: 256, 257..260, 261..268 or 270..297), keeping its own copy
+// already chosen: symbol_repeat_last, symbol_repeat_old + 0..3,
+// symbol_short_match + 0..7 or symbol_long_match + slot), keeping its own copy
 // of the decoder's distance ring so the choice is exactly what the decoder
 // will replay: every match, of whatever kind, enters the ring. The block
 // coder takes a few ten thousand tokens at a time, builds Huffman codes from
 // their statistics and sends a table block only when it pays against the
-// codes already in force (symbol 269 always keeps a code so a switch is always
-// possible); the table block is sent with the keep bit when the deltas to the
-// previous lengths are smaller. The piece writer cuts the bit stream into one
-// piece per file, each starting at a fresh byte.
+// codes already in force (symbol_new_tables always keeps a code so a switch
+// is always possible); the table block is sent with the keep bit when the
+// deltas to the previous lengths are smaller. The piece writer cuts the bit
+// stream into one piece per file, each starting at a fresh byte.
 //
 // The invariant at the end of each piece: the decoder's look-ahead
-// (read_trailing_tables) decodes one more main symbol exactly when at least 5
-// bytes of its input buffer are left. The piece writer replays the decoder's
-// refills (thresholds 8162, 8167 and 8187, 8160 bytes per refill, and the
-// refill that finds no more data and pulls the buffer end back to the read
-// position) to know what the decoder will see. When the next piece needs new
-// tables and the look-ahead will run, the piece ends with 269 and the table
-// block (trailing tables); otherwise, if the look-ahead will run over
-// padding, the padding starts with the code of a harmless symbol so that it
-// can never decode as 269.
+// (read_trailing_tables) decodes one more main symbol exactly when at least
+// lookahead_min_bytes of its input buffer are left. The piece writer replays
+// the decoder's refills (its three refill thresholds, refill_size bytes per
+// refill, and the refill that finds no more data and pulls the buffer end
+// back to the read position; decoder_limits.h) to know what the decoder will
+// see. When the next piece needs new tables and the look-ahead will run, the
+// piece ends with symbol_new_tables and the table block (trailing tables);
+// otherwise, if the look-ahead will run over padding, the padding starts with
+// the code of a harmless symbol so that it can never decode as
+// symbol_new_tables.
 //
 // Parsing by level: greedy (fast), lazy by one position (default), or the
 // cheapest path through a window of 4096 positions by the current code
@@ -44,26 +46,16 @@
 
 namespace {
 
-constexpr int main_symbols = 298;
-constexpr int distance_symbols = 48;
-constexpr int repeat_symbols = 28;
-constexpr int table_lengths = main_symbols + distance_symbols + repeat_symbols;
 constexpr int distance_offset = main_symbols;
 constexpr int repeat_offset = main_symbols + distance_symbols;
-constexpr uint32_t symbol_new_tables = 269;
-constexpr uint32_t max_length = 260;
-constexpr uint32_t parse_margin = max_length + 16;
+constexpr uint32_t parse_margin = max_match_length + 16;
 constexpr uint32_t feed_chunk = 1u << 20;
 constexpr int cost_scale = 16; // costs in sixteenths of a bit
 constexpr uint32_t optimal_window = 4096;
 
-// Decoder input buffer geometry, as its refills see it.
-constexpr uint64_t input_buffer_bytes = 8192;
-constexpr uint64_t refill_bytes = 8160;
-constexpr uint32_t threshold_symbol = 8162;
-constexpr uint32_t threshold_table = 8167;
-constexpr uint32_t threshold_length = 8187;
-constexpr uint64_t lookahead_min_bytes = 5;
+// The decoder's input buffer, as its refills see it, in piece offsets.
+constexpr uint64_t input_buffer_bytes = input_buffer_size;
+constexpr uint64_t refill_bytes = refill_size;
 
 struct LevelSettings {
     uint32_t chain_limit;
@@ -79,14 +71,14 @@ const LevelSettings settings_default = {16, 64, 1, 4096};
 const LevelSettings settings_best = {64, 96, -1, 4096};
 
 struct Token {
-    uint16_t symbol; // literal byte, 256..268 or 270 for any long match
+    uint16_t symbol; // literal byte, a repeat or short-match symbol, or symbol_long_match
     uint16_t length;
     uint32_t distance;
 };
 
 struct Tables {
-    uint8_t lengths[table_lengths];
-    uint16_t codes[table_lengths];
+    uint8_t lengths[lz_table_lengths];
+    uint16_t codes[lz_table_lengths];
 };
 
 struct Piece {
@@ -109,7 +101,7 @@ struct OptNode {
     uint16_t symbol;
     uint16_t length;
     uint32_t distance;
-    uint32_t recent[4]; // recent[k] is what symbol 257 + k repeats
+    uint32_t recent[4]; // recent[k] is what symbol_repeat_old + k repeats
     uint32_t last_length;
 };
 
@@ -145,25 +137,49 @@ struct LzEncoder {
 
     Tables current;
     int tables_valid;
-    uint8_t kept[table_lengths];
+    uint8_t kept[lz_table_lengths];
 
     PackStats stats;
 };
 
 namespace {
 
-uint8_t length_slot_of[256];
-uint8_t short_slot_of[256];
+// The slot of every length value (sent length minus the least of its kind)
+// and of every short distance less one, made from the decoder's tables by
+// the compiler: constant data that any number of encoders may share.
+struct SlotTables {
+    uint8_t length_slot_of[256];
+    uint8_t short_slot_of[256];
+};
 
-void build_slot_tables() {
-    for (int i = 0; i < 28; i++)
+constexpr SlotTables make_slot_tables() {
+    SlotTables t{};
+    for (int i = 0; i < length_slots; i++)
         for (int v = length_bases[i]; v < length_bases[i] + (1 << length_extra_bits[i]); v++)
-            length_slot_of[v] = uint8_t(i);
-    for (int i = 0; i < 8; i++)
+            t.length_slot_of[v] = uint8_t(i);
+    for (int i = 0; i < short_distance_slots; i++)
         for (int v = short_distance_bases[i];
              v < short_distance_bases[i] + (1 << short_distance_extra_bits[i]); v++)
-            short_slot_of[v] = uint8_t(i);
+            t.short_slot_of[v] = uint8_t(i);
+    return t;
 }
+
+constexpr SlotTables slot_tables = make_slot_tables();
+constexpr const uint8_t *length_slot_of = slot_tables.length_slot_of;
+constexpr const uint8_t *short_slot_of = slot_tables.short_slot_of;
+
+// The lengths a repeat (symbol_repeat_old + k) and a long match send: from
+// the least of their kind up by the largest slot value, before the bonus
+// their distance earns. A short match has length 2 and reaches
+// max_short_distance back.
+constexpr uint32_t largest_slot_value =
+    length_bases[length_slots - 1] + (1u << length_extra_bits[length_slots - 1]) - 1;
+constexpr uint32_t min_repeat_length = 2;
+constexpr uint32_t max_repeat_length = min_repeat_length + largest_slot_value;
+constexpr uint32_t min_long_length = 3;
+constexpr uint32_t max_long_length = min_long_length + largest_slot_value;
+constexpr uint32_t max_short_distance = short_distance_bases[short_distance_slots - 1] +
+                                        (1u << short_distance_extra_bits[short_distance_slots - 1]);
 
 inline uint32_t distance_slot(uint32_t v) {
     if (v < 4)
@@ -172,13 +188,6 @@ inline uint32_t distance_slot(uint32_t v) {
         return 34 + ((v - 131072) >> 16);
     uint32_t b = 31 - uint32_t(__builtin_clz(v));
     return 2 * b + ((v >> (b - 1)) & 1);
-}
-
-inline uint32_t long_adjust(uint32_t d) {
-    return (d >= 0x2000) + (d >= 0x40000);
-}
-inline uint32_t repeat_adjust(uint32_t d) {
-    return (d >= 0x101) + long_adjust(d);
 }
 
 // ---- piece writer -------------------------------------------------------
@@ -233,17 +242,17 @@ inline void put_symbol(Piece &p, const Tables &t, int index) {
 
 struct LengthRuns {
     int count;
-    uint8_t symbol[table_lengths];
-    uint8_t extra[table_lengths];
+    uint8_t symbol[lz_table_lengths];
+    uint8_t extra[lz_table_lengths];
 };
 
 void encode_runs(const uint8_t *lengths, const uint8_t *kept, LengthRuns *runs) {
     int n = 0;
     int i = 0;
-    while (i < table_lengths) {
+    while (i < lz_table_lengths) {
         if (lengths[i] == 0) {
             int z = 1;
-            while (i + z < table_lengths && z < 138 && lengths[i + z] == 0)
+            while (i + z < lz_table_lengths && z < 138 && lengths[i + z] == 0)
                 z++;
             if (z >= 3) {
                 runs->symbol[n] = z <= 10 ? 17 : 18;
@@ -254,7 +263,7 @@ void encode_runs(const uint8_t *lengths, const uint8_t *kept, LengthRuns *runs) 
         }
         if (i > 0 && lengths[i] == lengths[i - 1]) {
             int r = 1;
-            while (i + r < table_lengths && r < 6 && lengths[i + r] == lengths[i - 1])
+            while (i + r < lz_table_lengths && r < 6 && lengths[i + r] == lengths[i - 1])
                 r++;
             if (r >= 3) {
                 runs->symbol[n] = 16;
@@ -276,12 +285,12 @@ inline int run_extra_bits(int symbol) {
 
 // Cost in bits of a table block; fills the length code's lengths and codes.
 uint64_t plan_table_block(const LengthRuns &runs, uint8_t *code_lengths, uint16_t *codes) {
-    uint32_t freq[19] = {};
+    uint32_t freq[length_code_symbols] = {};
     for (int i = 0; i < runs.count; i++)
         freq[runs.symbol[i]]++;
-    build_code_lengths(freq, 19, max_code_length, code_lengths);
-    build_canonical_codes(code_lengths, 19, codes);
-    uint64_t bits = 2 + 19 * 4;
+    build_code_lengths(freq, length_code_symbols, max_code_bits, code_lengths);
+    build_canonical_codes(code_lengths, length_code_symbols, codes);
+    uint64_t bits = 2 + length_code_symbols * 4;
     for (int i = 0; i < runs.count; i++)
         bits += code_lengths[runs.symbol[i]] + run_extra_bits(runs.symbol[i]);
     return bits;
@@ -290,8 +299,8 @@ uint64_t plan_table_block(const LengthRuns &runs, uint8_t *code_lengths, uint16_
 struct TablePlan {
     int keep;
     LengthRuns runs;
-    uint8_t code_lengths[19];
-    uint16_t codes[19];
+    uint8_t code_lengths[length_code_symbols];
+    uint16_t codes[length_code_symbols];
     uint64_t bits;
 };
 
@@ -309,13 +318,13 @@ void plan_tables(const uint8_t *lengths, const uint8_t *kept, TablePlan *plan) {
 }
 
 void write_table_block(Piece &p, const TablePlan &plan) {
-    checkpoint(p, threshold_table);
+    checkpoint(p, refill_threshold_table);
     put_bits(p, 0, 1); // LZ block, not multimedia
     put_bits(p, uint32_t(plan.keep), 1);
-    for (int i = 0; i < 19; i++)
+    for (int i = 0; i < length_code_symbols; i++)
         put_bits(p, plan.code_lengths[i], 4);
     for (int i = 0; i < plan.runs.count; i++) {
-        checkpoint(p, threshold_length);
+        checkpoint(p, refill_threshold_length);
         int s = plan.runs.symbol[i];
         put_bits(p, plan.codes[s], plan.code_lengths[s]);
         if (run_extra_bits(s))
@@ -324,10 +333,10 @@ void write_table_block(Piece &p, const TablePlan &plan) {
 }
 
 void make_tables(const uint32_t *freq, Tables *t) {
-    build_code_lengths(freq, main_symbols, max_code_length, t->lengths);
-    build_code_lengths(freq + distance_offset, distance_symbols, max_code_length,
+    build_code_lengths(freq, main_symbols, max_code_bits, t->lengths);
+    build_code_lengths(freq + distance_offset, distance_symbols, max_code_bits,
                        t->lengths + distance_offset);
-    build_code_lengths(freq + repeat_offset, repeat_symbols, max_code_length,
+    build_code_lengths(freq + repeat_offset, repeat_symbols, max_code_bits,
                        t->lengths + repeat_offset);
     build_canonical_codes(t->lengths, main_symbols, t->codes);
     build_canonical_codes(t->lengths + distance_offset, distance_symbols,
@@ -337,7 +346,7 @@ void make_tables(const uint32_t *freq, Tables *t) {
 
 void commit_tables(LzEncoder *e, const Tables &t, const TablePlan &plan) {
     e->current = t;
-    memcpy(e->kept, t.lengths, table_lengths);
+    memcpy(e->kept, t.lengths, lz_table_lengths);
     e->tables_valid = 1;
     e->stats.table_blocks++;
     if (plan.keep)
@@ -415,27 +424,27 @@ struct CodedToken {
 
 CodedToken code_token(const Token &t) {
     CodedToken c{t.symbol, 0xFF, 0, 0, 0, 0};
-    if (t.symbol < 256 || t.symbol == 256)
+    if (t.symbol < literal_symbols || t.symbol == symbol_repeat_last)
         return c;
-    if (t.symbol <= 260) {
-        uint32_t v = t.length - 2 - repeat_adjust(t.distance);
+    if (t.symbol < symbol_short_match) {
+        uint32_t v = t.length - min_repeat_length - repeat_match_bonus(t.distance);
         uint32_t slot = length_slot_of[v];
         c.second = uint8_t(slot);
         c.second_extra_bits = length_extra_bits[slot];
         c.second_extra = v - length_bases[slot];
         return c;
     }
-    if (t.symbol <= 268) {
+    if (t.symbol < symbol_new_tables) {
         uint32_t v = t.distance - 1;
         uint32_t slot = short_slot_of[v];
-        c.main = uint16_t(261 + slot);
+        c.main = uint16_t(symbol_short_match + slot);
         c.main_extra_bits = short_distance_extra_bits[slot];
         c.main_extra = v - short_distance_bases[slot];
         return c;
     }
-    uint32_t v = t.length - 3 - long_adjust(t.distance);
+    uint32_t v = t.length - min_long_length - long_match_bonus(t.distance);
     uint32_t slot = length_slot_of[v];
-    c.main = uint16_t(270 + slot);
+    c.main = uint16_t(symbol_long_match + slot);
     c.main_extra_bits = length_extra_bits[slot];
     c.main_extra = v - length_bases[slot];
     uint32_t dv = t.distance - 1;
@@ -447,34 +456,35 @@ CodedToken code_token(const Token &t) {
 }
 
 void count_token(PackStats &s, const Token &t) {
-    if (t.symbol < 256) {
+    if (t.symbol < literal_symbols) {
         s.literals++;
         return;
     }
-    if (t.symbol == 256)
+    if (t.symbol == symbol_repeat_last)
         s.repeat_last++;
-    else if (t.symbol <= 260)
-        s.repeat_old[t.symbol - 257]++;
-    else if (t.symbol <= 268)
+    else if (t.symbol < symbol_short_match)
+        s.repeat_old[t.symbol - symbol_repeat_old]++;
+    else if (t.symbol < symbol_new_tables)
         s.short_matches++;
     else
         s.long_matches++;
-    if (t.symbol >= 257 && t.symbol <= 260 && t.distance >= 0x101)
+    bool repeat = t.symbol >= symbol_repeat_old && t.symbol < symbol_short_match;
+    if (repeat && t.distance >= repeat_bonus_distance)
         s.adjusted[0]++;
-    if (t.symbol >= 257 && t.distance >= 0x2000)
+    if (t.symbol >= symbol_repeat_old && t.distance >= near_bonus_distance)
         s.adjusted[1]++;
-    if (t.symbol >= 257 && t.distance >= 0x40000)
+    if (t.symbol >= symbol_repeat_old && t.distance >= far_bonus_distance)
         s.adjusted[2]++;
 }
 
 void write_coded(Piece &p, const Tables &t, const CodedToken &c) {
-    checkpoint(p, threshold_symbol);
+    checkpoint(p, refill_threshold_step);
     put_symbol(p, t, c.main);
     if (c.main_extra_bits)
         put_bits(p, c.main_extra, c.main_extra_bits);
     if (c.second == 0xFF)
         return;
-    if (c.main >= 270) {
+    if (c.main >= symbol_long_match) {
         put_symbol(p, t, distance_offset + c.second);
         if (c.second_extra_bits)
             put_bits(p, c.second_extra, c.second_extra_bits);
@@ -488,7 +498,7 @@ void write_coded(Piece &p, const Tables &t, const CodedToken &c) {
 void update_costs(LzEncoder *e, const uint32_t *freq) {
     const uint8_t *len = e->current.lengths;
     uint64_t lit_bits = 0, lit_count = 0;
-    for (int s = 0; s < 256; s++) {
+    for (int s = 0; s < int(literal_symbols); s++) {
         lit_bits += uint64_t(freq[s]) * (len[s] ? len[s] : 12);
         lit_count += freq[s];
     }
@@ -506,17 +516,17 @@ void update_costs(LzEncoder *e, const uint32_t *freq) {
 void encode_block(LzEncoder *e) {
     size_t n = e->tokens.size();
     std::vector<CodedToken> coded(n);
-    uint32_t freq[table_lengths] = {};
+    uint32_t freq[lz_table_lengths] = {};
     for (size_t i = 0; i < n; i++) {
         coded[i] = code_token(e->tokens[i]);
         const CodedToken &c = coded[i];
         freq[c.main]++;
         if (c.second != 0xFF)
-            freq[(c.main >= 270 ? distance_offset : repeat_offset) + c.second]++;
+            freq[(c.main >= symbol_long_match ? distance_offset : repeat_offset) + c.second]++;
     }
-    uint32_t symbol_freq[table_lengths];
+    uint32_t symbol_freq[lz_table_lengths];
     memcpy(symbol_freq, freq, sizeof freq);
-    // 269 always keeps a code, and some symbol besides it, so a later switch
+    // symbol_new_tables always keeps a code, and some symbol besides it, so a later switch
     // and a harmless padding symbol are always available.
     freq[symbol_new_tables]++;
     bool any_other = false;
@@ -532,7 +542,7 @@ void encode_block(LzEncoder *e) {
     bool use_new = !e->tables_valid;
     if (!use_new) {
         uint64_t old_bits = 0, new_bits = plan.bits + e->current.lengths[symbol_new_tables];
-        for (int s = 0; s < table_lengths && !use_new; s++) {
+        for (int s = 0; s < lz_table_lengths && !use_new; s++) {
             if (symbol_freq[s] == 0)
                 continue;
             if (e->current.lengths[s] == 0)
@@ -560,7 +570,7 @@ void encode_block(LzEncoder *e) {
     }
     if (use_new) {
         if (!(p->starts_stream && bit_position(*p) == 0)) {
-            checkpoint(*p, threshold_symbol);
+            checkpoint(*p, refill_threshold_step);
             put_symbol(*p, e->current, symbol_new_tables);
             e->stats.inline_tables++;
         }
@@ -591,10 +601,10 @@ void encode_block(LzEncoder *e) {
 // ---- parser -------------------------------------------------------------
 
 inline int32_t long_cost(const LzEncoder *e, uint32_t length, uint32_t distance) {
-    uint32_t v = length - 3 - long_adjust(distance);
+    uint32_t v = length - min_long_length - long_match_bonus(distance);
     uint32_t slot = length_slot_of[v];
     uint32_t dslot = distance_slot(distance - 1);
-    return e->main_cost[270 + slot] + length_extra_bits[slot] * cost_scale +
+    return e->main_cost[symbol_long_match + slot] + length_extra_bits[slot] * cost_scale +
            e->distance_cost[dslot] + distance_extra_bits[dslot] * cost_scale;
 }
 
@@ -609,7 +619,7 @@ Choice find_best(LzEncoder *e, uint32_t pos) {
     MatchFinder *mf = &e->mf;
     Choice best{0, 1, 0, 0};
     uint32_t room = mf->fill - pos;
-    uint32_t limit = room < max_length ? room : max_length;
+    uint32_t limit = room < max_match_length ? room : max_match_length;
     if (limit < 2)
         return best;
     match_finder_insert_until(mf, pos);
@@ -623,32 +633,34 @@ Choice find_best(LzEncoder *e, uint32_t pos) {
             continue;
         uint32_t len = match_length_at(mf, pos, d, limit);
         if (k == 0 && d == e->last_distance && e->last_length != 0 && len >= e->last_length)
-            consider(best, lit, 256, e->last_length, d, e->main_cost[256]);
-        uint32_t a = repeat_adjust(d);
-        if (len < 2 + a)
+            consider(best, lit, symbol_repeat_last, e->last_length, d,
+                     e->main_cost[symbol_repeat_last]);
+        uint32_t a = repeat_match_bonus(d);
+        if (len < min_repeat_length + a)
             continue;
-        if (len > 257 + a)
-            len = 257 + a;
-        uint32_t slot = length_slot_of[len - 2 - a];
-        consider(best, lit, 257 + k, len, d,
-                 e->main_cost[257 + k] + e->repeat_cost[slot] +
+        if (len > max_repeat_length + a)
+            len = max_repeat_length + a;
+        uint32_t slot = length_slot_of[len - min_repeat_length - a];
+        consider(best, lit, symbol_repeat_old + k, len, d,
+                 e->main_cost[symbol_repeat_old + k] + e->repeat_cost[slot] +
                      length_extra_bits[slot] * cost_scale);
     }
     MatchCandidate cands[max_match_candidates];
     int found = match_finder_find(mf, pos, limit, cands);
     for (int i = 0; i < found; i++) {
         uint32_t len = cands[i].length, d = cands[i].distance;
-        if (d <= 256) {
+        if (d <= max_short_distance) {
             uint32_t slot = short_slot_of[d - 1];
-            consider(best, lit, 261, 2, d,
-                     e->main_cost[261 + slot] + short_distance_extra_bits[slot] * cost_scale);
+            consider(best, lit, symbol_short_match, 2, d,
+                     e->main_cost[symbol_short_match + slot] +
+                         short_distance_extra_bits[slot] * cost_scale);
         }
-        uint32_t a = long_adjust(d);
-        if (len < 3 + a)
+        uint32_t a = long_match_bonus(d);
+        if (len < min_long_length + a)
             continue;
-        if (len > 258 + a)
-            len = 258 + a;
-        consider(best, lit, 270, len, d, long_cost(e, len, d));
+        if (len > max_long_length + a)
+            len = max_long_length + a;
+        consider(best, lit, symbol_long_match, len, d, long_cost(e, len, d));
     }
     return best;
 }
@@ -744,7 +756,7 @@ inline void relax(OptNode *nodes, uint32_t j, uint32_t price, uint32_t from, uin
 void settle_history(OptNode *nodes, uint32_t i) {
     OptNode &n = nodes[i];
     const OptNode &f = nodes[n.from];
-    if (n.symbol < 256) {
+    if (n.symbol < literal_symbols) {
         memcpy(n.recent, f.recent, sizeof n.recent);
         n.last_length = f.last_length;
         return;
@@ -760,15 +772,16 @@ void settle_history(OptNode *nodes, uint32_t i) {
 // compact kind first; score stays 0 when no kind can carry it.
 Choice kind_for(const OptNode &at, uint32_t length, uint32_t distance) {
     if (distance == at.recent[0] && length == at.last_length)
-        return Choice{256, length, distance, 1};
+        return Choice{symbol_repeat_last, length, distance, 1};
     for (uint32_t k = 0; k < 4; k++) {
-        uint32_t a = repeat_adjust(distance);
-        if (distance == at.recent[k] && length >= 2 + a && length <= 257 + a)
-            return Choice{257 + k, length, distance, 1};
+        uint32_t a = repeat_match_bonus(distance);
+        if (distance == at.recent[k] && length >= min_repeat_length + a &&
+            length <= max_repeat_length + a)
+            return Choice{symbol_repeat_old + k, length, distance, 1};
     }
-    uint32_t a = long_adjust(distance);
-    if (length >= 3 + a && length <= 258 + a)
-        return Choice{270, length, distance, 1};
+    uint32_t a = long_match_bonus(distance);
+    if (length >= min_long_length + a && length <= max_long_length + a)
+        return Choice{symbol_long_match, length, distance, 1};
     return Choice{0, 1, 0, 0};
 }
 
@@ -796,7 +809,7 @@ void parse_optimal(LzEncoder *e, uint32_t end) {
             const uint8_t *buf = mf->buffer;
             relax(nodes.data(), i + 1, a.price + e->main_cost[buf[pos]], i, buf[pos], 1, 0);
             uint32_t room = mf->fill - pos;
-            uint32_t limit = room < max_length ? room : max_length;
+            uint32_t limit = room < max_match_length ? room : max_match_length;
             if (limit < 2)
                 continue;
             match_finder_insert_until(mf, pos);
@@ -815,18 +828,19 @@ void parse_optimal(LzEncoder *e, uint32_t end) {
                     longest_distance = d;
                 }
                 if (k == 0 && a.last_length != 0 && len >= a.last_length && a.last_length <= reach)
-                    relax(nodes.data(), i + a.last_length, a.price + e->main_cost[256], i, 256,
+                    relax(nodes.data(), i + a.last_length,
+                          a.price + e->main_cost[symbol_repeat_last], i, symbol_repeat_last,
                           a.last_length, d);
-                uint32_t adj = repeat_adjust(d);
-                uint32_t hi = len < 257 + adj ? len : 257 + adj;
+                uint32_t adj = repeat_match_bonus(d);
+                uint32_t hi = len < max_repeat_length + adj ? len : max_repeat_length + adj;
                 if (hi > reach)
                     hi = reach;
-                uint32_t base = a.price + e->main_cost[257 + k];
-                for (uint32_t L = 2 + adj; L <= hi; L++) {
-                    uint32_t slot = length_slot_of[L - 2 - adj];
+                uint32_t base = a.price + e->main_cost[symbol_repeat_old + k];
+                for (uint32_t L = min_repeat_length + adj; L <= hi; L++) {
+                    uint32_t slot = length_slot_of[L - min_repeat_length - adj];
                     relax(nodes.data(), i + L,
                           base + e->repeat_cost[slot] + length_extra_bits[slot] * cost_scale, i,
-                          257 + k, L, d);
+                          symbol_repeat_old + k, L, d);
                 }
             }
             MatchCandidate cands[max_match_candidates];
@@ -838,33 +852,35 @@ void parse_optimal(LzEncoder *e, uint32_t end) {
                     longest = len;
                     longest_distance = d;
                 }
-                if (d <= 256 && reach >= 2) {
+                if (d <= max_short_distance && reach >= 2) {
                     uint32_t slot = short_slot_of[d - 1];
                     relax(nodes.data(), i + 2,
-                          a.price + e->main_cost[261 + slot] +
+                          a.price + e->main_cost[symbol_short_match + slot] +
                               short_distance_extra_bits[slot] * cost_scale,
-                          i, 261, 2, d);
+                          i, symbol_short_match, 2, d);
                 }
-                uint32_t adj = long_adjust(d);
-                uint32_t lo = covered + 1 > 3 + adj ? covered + 1 : 3 + adj;
-                uint32_t hi = len < 258 + adj ? len : 258 + adj;
+                uint32_t adj = long_match_bonus(d);
+                uint32_t lo =
+                    covered + 1 > min_long_length + adj ? covered + 1 : min_long_length + adj;
+                uint32_t hi = len < max_long_length + adj ? len : max_long_length + adj;
                 if (hi > reach)
                     hi = reach;
                 uint32_t dslot = distance_slot(d - 1);
                 uint32_t base =
                     a.price + e->distance_cost[dslot] + distance_extra_bits[dslot] * cost_scale;
                 for (uint32_t L = lo; L <= hi; L++) {
-                    uint32_t slot = length_slot_of[L - 3 - adj];
+                    uint32_t slot = length_slot_of[L - min_long_length - adj];
                     relax(nodes.data(), i + L,
-                          base + e->main_cost[270 + slot] + length_extra_bits[slot] * cost_scale, i,
-                          270, L, d);
+                          base + e->main_cost[symbol_long_match + slot] +
+                              length_extra_bits[slot] * cost_scale,
+                          i, symbol_long_match, L, d);
                 }
                 covered = len;
             }
             if (longest >= nice) {
                 long_choice = kind_for(a, longest, longest_distance);
-                if (long_choice.score == 0 && longest > 258) // too long for its kind
-                    long_choice = kind_for(a, 258, longest_distance);
+                if (long_choice.score == 0 && longest > max_long_length) // too long for its kind
+                    long_choice = kind_for(a, max_long_length, longest_distance);
                 if (long_choice.score != 0) {
                     stop = i;
                     break;
@@ -913,11 +929,6 @@ void ignore_end(void *, uint64_t) {}
 } // namespace
 
 LzEncoder *lz_encoder_create(int level) {
-    static bool slots_ready = false;
-    if (!slots_ready) {
-        build_slot_tables();
-        slots_ready = true;
-    }
     LzEncoder *e = new (std::nothrow) LzEncoder();
     if (!e)
         return nullptr;

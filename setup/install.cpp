@@ -24,8 +24,9 @@ static const char language_key[] = "Language";
 
 // A message in the setup's language; none while the language is unset.
 static void show_error(HWND dialog, const char *english, const char *german, const char *caption) {
-    if (ui_language == 1 || ui_language == 2)
-        MessageBoxA(dialog, ui_language == 1 ? english : german, caption, MB_ICONERROR);
+    if (ui_language == ui_language_english || ui_language == ui_language_german)
+        MessageBoxA(dialog, ui_language == ui_language_english ? english : german, caption,
+                    MB_ICONERROR);
 }
 
 // Whether every path built below folder fits the 260-character buffers: the

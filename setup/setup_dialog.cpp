@@ -47,16 +47,17 @@ static const UiText ui_texts[] = {
 };
 
 void apply_ui_texts(HWND dialog) {
-    if (ui_language != 1 && ui_language != 2)
+    if (ui_language != ui_language_english && ui_language != ui_language_german)
         return;
     for (const UiText &text : ui_texts)
-        SetDlgItemTextA(dialog, text.id, ui_language == 1 ? text.english : text.german);
+        SetDlgItemTextA(dialog, text.id,
+                        ui_language == ui_language_english ? text.english : text.german);
 }
 
 void update_ui_language(HWND dialog) {
     bool german_only = IsDlgButtonChecked(dialog, IDC_GERMAN) == BST_CHECKED &&
                        IsDlgButtonChecked(dialog, IDC_ENGLISH) != BST_CHECKED;
-    int32_t language = german_only ? 2 : 1;
+    int32_t language = german_only ? ui_language_german : ui_language_english;
     if (language == ui_language)
         return;
     ui_language = language;

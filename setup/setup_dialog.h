@@ -16,7 +16,7 @@ constexpr DWORD close_time_max_ms = 3000;
 constexpr DWORD close_pause_ms = 100;
 
 INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
-// Sets the six language-dependent texts for ui_language (1 or 2).
+// Sets the six language-dependent texts for ui_language (English or German).
 void apply_ui_texts(HWND dialog);
 // German when only Deutsch is checked, else English; applies a change.
 void update_ui_language(HWND dialog);

@@ -1,6 +1,6 @@
 #include "setup/setup_state.h"
 
-int32_t ui_language = 0;
+int32_t ui_language = ui_language_unset;
 
 LanguageEntry language_table[4] = {
     {"_DE", 201, 1},

@@ -10,6 +10,12 @@ struct LanguageEntry {
     int16_t selected; // nonzero: install this language
 };
 
-extern int32_t ui_language; // 0 unset, 1 English, 2 German
+// ui_language: the language of the setup's texts and messages; unset, the
+// setup shows no error message.
+constexpr int32_t ui_language_unset = 0;
+constexpr int32_t ui_language_english = 1;
+constexpr int32_t ui_language_german = 2;
+
+extern int32_t ui_language;
 extern LanguageEntry language_table[4];
 extern char product_file_base[8]; // "ZQNG*.*" until the dialog cuts it to "ZQNG"

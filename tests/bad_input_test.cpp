@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "archive/extract.h"
+#include "archive/rar_format.h"
 #include "pack/archive_writer.h"
 #include "pack/lz_encode.h"
 #include "platform/win32_api.h"
@@ -151,7 +152,8 @@ TEST_F(BadInputTest, CutDownloads) {
     std::vector<ArchiveEntry> entries;
     std::string error;
     ASSERT_EQ(collect_entries({work + "/product"}, &entries, &error), 0) << error;
-    ArchiveOptions options = {pack_level_default, true, "q4!Wm9#z", stub.c_str(), nullptr, nullptr};
+    ArchiveOptions options = {pack_level_default, true,    built_in_password,
+                              stub.c_str(),       nullptr, nullptr};
     ArchiveSummary summary;
     ASSERT_EQ(write_archive((work + "/setup.exe").c_str(), entries, options, &summary, &error), 0)
         << error;

@@ -8,6 +8,7 @@
 #include "archive/cipher.h"
 #include "archive/crc.h"
 #include "archive/extraction_context.h"
+#include "archive/rar_format.h"
 
 namespace {
 
@@ -136,7 +137,7 @@ TEST_F(CipherFixture, KnownAnswers) {
 }
 
 TEST_F(CipherFixture, RoundTripKeepsKeysInStep) {
-    const char *passwords[] = {"", "x", "q4!Wm9#z", "0123456789abcdef",
+    const char *passwords[] = {"", "x", built_in_password, "0123456789abcdef",
                                "a long password of more than thirty-two characters"};
     for (const char *password : passwords) {
         SCOPED_TRACE(password);
@@ -174,7 +175,7 @@ TEST_F(CipherFixture, PasswordIsBoundedByItsField) {
 }
 
 TEST_F(CipherFixture, SubstitutionStaysAPermutation) {
-    const char *passwords[] = {"A", "abcdefg", "q4!Wm9#z", "\xff\x80\x01"};
+    const char *passwords[] = {"A", "abcdefg", built_in_password, "\xff\x80\x01"};
     for (const char *password : passwords) {
         init_cipher(ctx, password);
         bool seen[256] = {};
@@ -207,7 +208,7 @@ TEST_F(CipherFixture, MixKeyXorsCrcEntries) {
 // chain enciphered block by block, must come out as decrypt_block gives it,
 // with the same key after, by both paths.
 TEST_F(CipherFixture, BulkDecryptMatchesBlockByBlock) {
-    const char *passwords[] = {"A", "q4!Wm9#z",
+    const char *passwords[] = {"A", built_in_password,
                                "a long password of more than thirty-two characters"};
     const size_t counts[] = {0,  1,  2,  3,  4,  5,  7,  8,  9,  13,  15,  16,  17,
                              31, 32, 33, 47, 63, 64, 65, 79, 80, 127, 128, 129, 510};

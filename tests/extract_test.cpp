@@ -19,6 +19,7 @@
 #include "archive/crc.h"
 #include "archive/extract.h"
 #include "archive/extraction_context.h"
+#include "archive/rar_format.h"
 #include "pack/lz_encode.h"
 #include "platform/host/host_faults.h"
 #include "platform/win32_api.h"
@@ -364,7 +365,7 @@ TEST_F(ExtractTest, SolidStreamWithUnwantedEntriesInBetween) {
         }
         files.emplace_back(name, data);
     }
-    for (const char *password : {"q4!Wm9#z", ""}) {
+    for (const char *password : {built_in_password, ""}) {
         std::vector<RarFileEntry> entries = solid_entries(files, password, {"STORED.BIN"});
         EXPECT_EQ(entries[0].flags & 0x0010, 0);
         EXPECT_EQ(entries[2].flags & 0x0010, 0x0010);
@@ -426,7 +427,7 @@ TEST_F(ExtractTest, MessageLanguage) {
 
 TEST_F(ExtractTest, EncryptedEntries) {
     std::string data = pattern_data(1000, 11);
-    std::string archive = rar_archive({encrypted_entry("SECRET.DAT", data, "q4!Wm9#z")});
+    std::string archive = rar_archive({encrypted_entry("SECRET.DAT", data, built_in_password)});
     ASSERT_EQ(run(archive), 0);
     EXPECT_EQ(read_file(in_target("SECRET.DAT")), data);
 

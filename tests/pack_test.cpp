@@ -11,6 +11,7 @@
 
 #include "archive/cipher.h"
 #include "archive/crc.h"
+#include "archive/rar_format.h"
 #include "pack/huffman_build.h"
 #include "pack/lz_encode.h"
 #include "tests/support/decoder.h"
@@ -230,7 +231,7 @@ TEST(PackRoundTrip, ManySmallFiles) {
     }
     for (int level : all_levels)
         for (bool solid : {true, false})
-            for (const char *password : {static_cast<const char *>(nullptr), "q4!Wm9#z"}) {
+            for (const char *password : {static_cast<const char *>(nullptr), built_in_password}) {
                 SCOPED_TRACE(testing::Message() << "level " << level << " solid " << solid
                                                 << " password " << (password != nullptr));
                 expect_round_trip(files, level, solid, password);
@@ -327,7 +328,7 @@ TEST(PackStreams, EveryKindOccursOnTypicalData) {
         files.push_back(i % 4 == 3 ? executable_like(6000, uint32_t(i))
                                    : text_like(3000, uint32_t(i)));
     PackStats s{};
-    expect_round_trip(files, pack_level_default, true, "q4!Wm9#z", &s);
+    expect_round_trip(files, pack_level_default, true, built_in_password, &s);
     EXPECT_GT(s.trailing_tables, 0u);
     EXPECT_GT(s.harmless_pads, 0u);
     printf("solid encrypted, 200 files: %llu table blocks, %llu inline, %llu trailing, %llu with "
@@ -363,7 +364,7 @@ TEST(HuffmanBuild, LimitedCanonicalCodesDecode) {
         SCOPED_TRACE(c.name);
         uint8_t lengths[298];
         uint16_t codes[298];
-        build_code_lengths(c.freq.data(), 298, max_code_length, lengths);
+        build_code_lengths(c.freq.data(), 298, max_code_bits, lengths);
         build_canonical_codes(lengths, 298, codes);
         double kraft = 0;
         int used = 0;

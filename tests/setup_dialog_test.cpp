@@ -45,7 +45,7 @@ TEST_F(SetupDialogTest, FirstInstallationStartsWithEverythingChecked) {
     EXPECT_TRUE(host_dialog_checked(IDC_START_MENU));
     EXPECT_TRUE(host_dialog_checked(IDC_DESKTOP));
     expect_texts(english_texts);
-    EXPECT_EQ(ui_language, 1);
+    EXPECT_EQ(ui_language, ui_language_english);
     EXPECT_EQ(host_dialog_text(IDC_TARGET), "C:\\Program Files\\Navigrove");
     EXPECT_EQ(host_dialog_text(IDC_TITLE), "ZQ Navigrove  V.3.20");
     EXPECT_EQ(host_dialog_caption(), "  Setup ZQ Navigrove");
@@ -121,7 +121,7 @@ TEST_F(SetupDialogTest, LanguageClicksFollowTheLanguageRules) {
             ASSERT_EQ(host_dialog_click(id), 0);
         EXPECT_EQ(boxes(), c.boxes);
         expect_texts(c.texts);
-        EXPECT_EQ(ui_language, c.texts == german_texts ? 2 : 1);
+        EXPECT_EQ(ui_language, c.texts == german_texts ? ui_language_german : ui_language_english);
         EXPECT_TRUE(language_table[0].selected || language_table[1].selected);
     }
 }

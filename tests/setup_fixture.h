@@ -22,7 +22,7 @@ class SetupHostTest : public ::testing::Test {
         ASSERT_FALSE(root.empty());
         host_set_root(root.c_str());
         host_shell_reset();
-        ui_language = 0;
+        ui_language = ui_language_unset;
         for (LanguageEntry *row = language_table; row->suffix; ++row)
             row->selected = 1;
         strcpy(product_file_base, "ZQNG*.*");

@@ -10,6 +10,7 @@
 #include "archive/cipher.h"
 #include "archive/crc.h"
 #include "archive/extraction_context.h"
+#include "archive/rar_format.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/test_paths.h"
 
@@ -318,7 +319,7 @@ RarFileEntry installer_entry(const std::string &name, const std::string &data) {
     packed.resize((data.size() + 15) / 16 * 16, '\0');
     ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
     build_crc_table(ctx);
-    init_cipher(ctx, "q4!Wm9#z");
+    init_cipher(ctx, built_in_password);
     for (size_t at = 0; at < packed.size(); at += 16)
         encrypt_block(ctx, reinterpret_cast<uint8_t *>(&packed[at]));
     free(ctx);
@@ -335,7 +336,7 @@ TEST_F(ZqrarFixture, InstallerPasswordOnlyWhenAsked) {
     ToolRun r = run({"t", setup, "--installer"});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(has_line(r.out, "OK        ZQNG.DAT")) << r.out;
-    r = run({"t", setup, "-pq4!Wm9#z"});
+    r = run({"t", setup, std::string("-p") + built_in_password});
     EXPECT_EQ(r.status, 0) << r.out;
     r = run({"t", setup});
     EXPECT_EQ(r.status, 1);

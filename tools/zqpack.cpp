@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/rar_format.h"
 #include "pack/archive_writer.h"
 #include "pack/lz_encode.h"
 
@@ -23,10 +24,6 @@ namespace {
 constexpr int exit_ok = 0;
 constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
-
-// The setup's built-in password: an installer made with --stub must open
-// with it unless the caller chose another.
-const char setup_password[] = "q4!Wm9#z";
 
 const char usage_text[] =
     "Usage: zqpack [OPTIONS] OUTPUT INPUT...\n"
@@ -131,8 +128,10 @@ int main(int argc, char **argv) {
     if (operands.size() < 2)
         return usage_error(operands.empty() ? "missing OUTPUT and INPUT" : "missing INPUT",
                            nullptr);
+    // An installer opens with the setup's password unless the caller chose
+    // another.
     if (stub && !password)
-        password = setup_password;
+        password = built_in_password;
     if (password && strlen(password) > 127)
         return usage_error("the password is longer than 127 characters", nullptr);
 

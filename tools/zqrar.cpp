@@ -143,15 +143,15 @@ int parse_arguments(int argc, char **argv, Arguments *args) {
 }
 
 const char *host_name(uint8_t host_os) {
-    static const char *const names[4] = {"MS-DOS", "OS/2", "Win32", "Unix"};
-    return host_os < 4 ? names[host_os] : "?";
+    static const char *const names[host_unix + 1] = {"MS-DOS", "OS/2", "Win32", "Unix"};
+    return host_os <= host_unix ? names[host_os] : "?";
 }
 
 const char *kind_text(int32_t kind) {
     switch (kind) {
-    case 1:
+    case archive_kind_at_start:
         return "at the start of the file";
-    case 2:
+    case archive_kind_volume:
         return "volume of a multi-volume set";
     default:
         return "behind other data";
@@ -176,12 +176,12 @@ int open_archive(ExtractionContext *ctx, const char *path) {
         fprintf(stderr, "zqrar: cannot read %s: it is a folder\n", path);
         return exit_unreadable;
     }
-    ctx->archive_stream = open_archive_file(path, "rb", 1);
+    ctx->archive_stream = open_archive_file(path, "rb", share_deny_write);
     if (!ctx->archive_stream) {
         fprintf(stderr, "zqrar: cannot read %s: %s\n", path, strerror(errno));
         return exit_unreadable;
     }
-    if (locate_archive(ctx) == 0) {
+    if (locate_archive(ctx) == archive_kind_none) {
         fprintf(stderr, "zqrar: %s: no RAR archive found\n", path);
         return exit_no_archive;
     }
@@ -190,18 +190,19 @@ int open_archive(ExtractionContext *ctx, const char *path) {
 
 void print_entry(const ExtractionContext *ctx) {
     const FileHeader &h = ctx->file_header;
+    constexpr uint16_t continued_both_ways = flag_continued_from_previous | flag_continued_in_next;
     char flags[6] = "-----";
-    if (h.head_flags & 0x0010)
+    if (h.head_flags & flag_solid)
         flags[0] = 'S';
-    if (h.head_flags & 0x0004)
+    if (h.head_flags & flag_encrypted)
         flags[1] = 'E';
-    if ((h.head_flags & 0x00E0) == 0x00E0)
+    if ((h.head_flags & flag_directory) == flag_directory)
         flags[2] = 'D';
-    if ((h.head_flags & 0x0003) == 0x0003)
+    if ((h.head_flags & continued_both_ways) == continued_both_ways)
         flags[3] = '=';
-    else if (h.head_flags & 0x0001)
+    else if (h.head_flags & flag_continued_from_previous)
         flags[3] = '<';
-    else if (h.head_flags & 0x0002)
+    else if (h.head_flags & flag_continued_in_next)
         flags[3] = '>';
     if (ctx->file_header_damaged)
         flags[4] = '!';
@@ -219,14 +220,16 @@ int list_archive(ExtractionContext *ctx, const char *path) {
     printf("Archive: %s\n", path);
     printf("Found %s (kind %d) at offset %d, format %s, main header flags 0x%04x%s\n",
            kind_text(ctx->archive_kind), int(ctx->archive_kind), int(ctx->archive_offset),
-           ctx->archive_format == 2 ? "RAR 2.x" : "older", ctx->main_header.head_flags,
+           ctx->archive_format == archive_format_rar2 ? "RAR 2.x" : "older",
+           ctx->main_header.head_flags,
            ctx->main_header_damaged ? ", main header checksum damaged" : "");
     if (ctx->certificate_table)
         printf("Signed: the archive ends at offset %d, where the certificate table begins\n",
                int(ctx->certificate_table));
     printf("\nFlags       Size     Packed Host   Ver  Meth Attr     CRC32    Date                "
            "Name\n");
-    seek_stream(ctx->archive_stream, int32_t(ctx->main_header.head_size) - 13, 1);
+    seek_stream(ctx->archive_stream, int32_t(ctx->main_header.head_size) - main_header_size,
+                seek_from_current);
     uint64_t total_size = 0, total_packed = 0;
     int entries = 0, damaged = 0, count = 0;
     while ((count = read_next_file_header(ctx, request_file_or_subblock)) > 0) {
@@ -238,7 +241,7 @@ int list_archive(ExtractionContext *ctx, const char *path) {
             total_size += ctx->file_header.unp_size;
             total_packed += ctx->file_header.pack_size;
         }
-        seek_stream(ctx->archive_stream, ctx->next_block, 0);
+        seek_stream(ctx->archive_stream, ctx->next_block, seek_from_start);
     }
     printf("\n%d %s, %llu bytes, %llu packed\n", entries, entries == 1 ? "entry" : "entries",
            (unsigned long long)total_size, (unsigned long long)total_packed);
@@ -309,25 +312,25 @@ struct RunReport {
 const char *failure_reason(const ExtractionContext *ctx, int32_t result, const RunReport *report) {
     const FileHeader &h = ctx->file_header;
     switch (result) {
-    case 2:
-        return (h.head_flags & 0x0001) ? "continued from a previous volume"
-                                       : "continued in the next volume";
-    case 3:
+    case extraction_bad_archive:
+        return (h.head_flags & flag_continued_from_previous) ? "continued from a previous volume"
+                                                             : "continued in the next volume";
+    case extraction_bad_file:
         if (ctx->next_block > ctx->archive_end)
             return "data cut short by the end of the archive";
-        if ((h.head_flags & 0x0004) && !report->deciphering)
+        if ((h.head_flags & flag_encrypted) && !report->deciphering)
             return "encrypted: checksum mismatch (give -p PASSWORD or --installer)";
-        if (h.unp_ver <= 15 && h.method != 0x30)
+        if (h.unp_ver <= unp_ver_15 && h.method != method_stored)
             return "checksum mismatch (method of version 1.5 not decoded)";
         return "checksum mismatch";
-    case 1:
-        if (h.unp_ver < 13 || h.unp_ver > 20)
+    case extraction_failed:
+        if (h.unp_ver < unp_ver_oldest || h.unp_ver > unp_ver_20)
             return "needs an unsupported version";
         return "cannot create the file";
-    case 4:
+    case extraction_unsafe_name:
         return "name leads outside the target folder";
-    case -1:
-    case 9:
+    case extraction_no_copy_buffer:
+    case extraction_no_window:
         return "out of memory";
     default:
         return "cannot extract";
@@ -338,10 +341,10 @@ void report_entry(const ExtractionContext *ctx, int32_t result, void *user) {
     RunReport *report = static_cast<RunReport *>(user);
     report->seen++;
     const char *name = ctx->file_name;
-    if (result != 0) {
+    if (result != extraction_done) {
         report->failed++;
         printf("FAILED    %s: %s\n", name, failure_reason(ctx, result, report));
-    } else if (ctx->file_header.attributes & 0x18) {
+    } else if (ctx->file_header.attributes & (attribute_volume_label | attribute_directory)) {
         report->skipped++;
         printf("folder    %s\n", name);
     } else if (!report->extracting) {
@@ -362,12 +365,13 @@ void report_entry(const ExtractionContext *ctx, int32_t result, void *user) {
 
 // Counts the archive's file entries (the walk of the listing, silently).
 int count_entries(ExtractionContext *ctx) {
-    seek_stream(ctx->archive_stream, int32_t(ctx->main_header.head_size) - 13, 1);
+    seek_stream(ctx->archive_stream, int32_t(ctx->main_header.head_size) - main_header_size,
+                seek_from_current);
     int entries = 0;
     while (read_next_file_header(ctx, request_file_or_subblock) > 0) {
         if (ctx->block_header.head_type == head_type_file)
             entries++;
-        seek_stream(ctx->archive_stream, ctx->next_block, 0);
+        seek_stream(ctx->archive_stream, ctx->next_block, seek_from_start);
     }
     return entries;
 }
@@ -431,17 +435,18 @@ int run_extraction(ExtractionContext *ctx, const Arguments &args) {
     options.on_entry = report_entry;
     options.user = &report;
     ExtractionResult result = extract_archive_ex(nullptr, args.archive, target, &options);
-    if (result == 2 && report.failed == 0) {
+    if (result == extraction_bad_archive && report.failed == 0) {
         report.failed++;
-        fprintf(stderr, "zqrar: %s: archive cut short or damaged (result 2)\n", args.archive);
-    } else if (result != 0 && report.failed == 0) {
+        fprintf(stderr, "zqrar: %s: archive cut short or damaged (result %d)\n", args.archive,
+                int(result));
+    } else if (result != extraction_done && report.failed == 0) {
         report.failed++;
         fprintf(stderr, "zqrar: %s: extraction failed (result %d)\n", args.archive, int(result));
     }
     int not_reached = total - report.seen;
     printf("\n%d OK, %d failed, %d skipped, %d not reached\n", report.ok, report.failed,
            report.skipped, not_reached > 0 ? not_reached : 0);
-    return result == 0 ? exit_ok : exit_failed;
+    return result == extraction_done ? exit_ok : exit_failed;
 }
 
 } // namespace

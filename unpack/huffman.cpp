@@ -2,7 +2,7 @@
 //
 // A table block carries code lengths, delta-coded against the lengths of the
 // block before (kept_lengths) and themselves Huffman-coded with a 19-symbol
-// length code. build_decode_table turns lengths into a canonical decode
+// length code of length_code_symbols. build_decode_table turns lengths into a canonical decode
 // table: length_limit[L] is the end of the codes of length L left-justified
 // to 16 bits, so a code's length is the smallest L whose limit lies above the
 // input, and its symbol follows from first_index[L] and the distance to the
@@ -23,9 +23,20 @@
 
 #include <cstring>
 
-constexpr uint32_t lz_length_count = 298 + 48 + 28;
-constexpr uint32_t channel_symbols = 257;
-constexpr uint32_t table_capacity = 298;
+// The head bits of a table block.
+constexpr uint32_t head_multimedia = 0x8000;
+constexpr uint32_t head_keep_lengths = 0x4000;
+
+// Every read peeks three bytes from the byte the reader stands on. A table
+// block refills before its head (the mode bits, the channel bits and the
+// length code's lengths) and before each code length (a code and the extra
+// bits of a run), so neither reaches beyond the buffer.
+constexpr uint32_t peek_bytes = 3;
+constexpr uint32_t table_head_bits = 2 + 2 + 4 * length_code_symbols;
+static_assert(refill_threshold_table + (7 + table_head_bits) / 8 + peek_bytes <= input_buffer_size,
+              "a table block's head stays inside the input buffer");
+static_assert(refill_threshold_length + (7 + max_code_bits) / 8 + peek_bytes <= input_buffer_size,
+              "a code length and its run bits stay inside the input buffer");
 
 // The smallest L from 1 to 14 with v < length_limit[L], or 15.
 static uint32_t code_length(const DecodeTable *table, uint32_t v) {
@@ -70,8 +81,8 @@ void decode_symbol_search(ExtractionContext *ctx, const DecodeTable *table, uint
 }
 
 void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size) {
-    if (size > table_capacity)
-        size = table_capacity;
+    if (size > uint32_t(largest_alphabet))
+        size = largest_alphabet;
     uint32_t count[16] = {};
     for (uint32_t i = 0; i < size; i++)
         count[lengths[i] & 15]++;
@@ -137,15 +148,15 @@ void read_code_tables(ExtractionContext *ctx) {
     // The working list starts zeroed, so after a shorter block the kept
     // positions past its lengths are 0.
     uint8_t lengths[kept_lengths_size] = {};
-    if (ctx->input_pos > 8167)
+    if (ctx->input_pos > refill_threshold_table)
         fill_input(ctx, 0);
     uint32_t head = peek_bits(ctx);
-    ctx->multimedia_block = head & 0x8000;
-    if (!(head & 0x4000))
+    ctx->multimedia_block = head & head_multimedia;
+    if (!(head & head_keep_lengths))
         memset(ctx->kept_lengths, 0, sizeof ctx->kept_lengths);
     skip_bits(ctx, 2);
 
-    uint32_t total = lz_length_count;
+    uint32_t total = lz_table_lengths;
     if (ctx->multimedia_block) {
         ctx->channel_count = int32_t((head >> 12) & 3) + 1;
         if (ctx->current_channel >= ctx->channel_count)
@@ -154,14 +165,14 @@ void read_code_tables(ExtractionContext *ctx) {
         total = channel_symbols * uint32_t(ctx->channel_count);
     }
 
-    uint8_t length_lengths[19];
+    uint8_t length_lengths[length_code_symbols];
     for (uint8_t &length : length_lengths)
         length = uint8_t(take_bits(ctx, 4));
-    build_decode_table(length_lengths, &ctx->length_code_table, 19);
+    build_decode_table(length_lengths, &ctx->length_code_table, length_code_symbols);
 
     uint32_t i = 0;
     while (i < total) {
-        if (ctx->input_pos > 8187)
+        if (ctx->input_pos > refill_threshold_length)
             fill_input(ctx, 0);
         decode_symbol(ctx, &ctx->length_code_table);
         uint32_t s = ctx->symbol;
@@ -191,23 +202,24 @@ void read_code_tables(ExtractionContext *ctx) {
             build_decode_table(lengths + channel_symbols * uint32_t(k), channel_table(ctx, k),
                                channel_symbols);
     } else {
-        build_decode_table(lengths, &ctx->main_table, 298);
-        build_decode_table(lengths + 298, &ctx->distance_table, 48);
-        build_decode_table(lengths + 298 + 48, &ctx->repeat_table, 28);
+        build_decode_table(lengths, &ctx->main_table, main_symbols);
+        build_decode_table(lengths + main_symbols, &ctx->distance_table, distance_symbols);
+        build_decode_table(lengths + main_symbols + distance_symbols, &ctx->repeat_table,
+                           repeat_symbols);
     }
     memcpy(ctx->kept_lengths, lengths, sizeof ctx->kept_lengths);
 }
 
 void read_trailing_tables(ExtractionContext *ctx) {
-    if (uint32_t(ctx->input_top) < ctx->input_pos + 5)
+    if (uint32_t(ctx->input_top) < ctx->input_pos + lookahead_min_bytes)
         return;
     if (ctx->multimedia_block) {
         decode_symbol(ctx, channel_table(ctx, ctx->current_channel));
-        if (ctx->symbol == 256)
+        if (ctx->symbol == symbol_channel_new_tables)
             read_code_tables(ctx);
         return;
     }
     decode_symbol(ctx, &ctx->main_table);
-    if (ctx->symbol == 269)
+    if (ctx->symbol == symbol_new_tables)
         read_code_tables(ctx);
 }

@@ -2,26 +2,27 @@
 //
 // unpack_file draws one main-code symbol per step and turns it into a
 // literal, a match (length and distance, copied from the window), a repeat of
-// an earlier distance, or a switch to new code tables. The window is a 2 MiB
-// ring shared by all entries of a solid stream, twice the farthest reach of a
-// match; flush_window writes out what the ring holds before the decoder could
-// overwrite it.
+// an earlier distance, or a switch to new code tables. The window is a ring
+// of window_size bytes shared by all entries of a solid stream, twice the
+// farthest reach of a match; flush_window writes out what the ring holds
+// before the decoder could overwrite it.
 //
 // Two margins make per-step limit tests enough, so nothing is tested per bit
-// or per byte:
-// - Input: one step outside a table block reads at most two codes of 15 bits
-//   and two runs of extra bits, 51 bits. The loop's bit word loads 8 bytes
+// or per byte (the static_asserts below hold the arithmetic):
+// - Input: one step outside a table block reads at most two codes and two
+//   runs of extra bits, max_step_bits. The loop's bit word loads 8 bytes
 //   from at most 8 bytes past the reader, so refilling once input_pos passes
-//   8162 keeps every load inside the 8192-byte buffer; table blocks refill
-//   for themselves at finer thresholds.
-// - Window: the longest match is 260 bytes after its length adjustments and
-//   its copy may write 15 bytes more, so flushing once fewer than 280 bytes
-//   are free means no step overwrites a byte that has not been written out.
+//   refill_threshold_step keeps every load inside the input buffer; table
+//   blocks refill for themselves at their own thresholds.
+// - Window: no match is longer than max_match_length bytes after its length
+//   adjustments and its copy may write copy_overrun bytes more, so flushing
+//   once fewer than flush_margin bytes are free means no step overwrites a
+//   byte that has not been written out.
 //
 // Damaged input: every decoded symbol indexes its own constant table, extra
 // bits give bounded values and every window position is masked, so wrong data
-// only gives wrong bytes. Symbols 269, and 256 before any match, produce
-// nothing; over the stale bytes left in the buffer once the packed data is
+// only gives wrong bytes. symbol_new_tables, and symbol_repeat_last before
+// any match, produce nothing; over the stale bytes left in the buffer once the packed data is
 // used up they could cycle forever. A valid stream never reads past the end
 // of its packed data, so the decoder ends the entry as soon as it has read
 // more than stale_input_limit bytes beyond that end: the work per entry stays
@@ -36,29 +37,37 @@
 // (copy_in_window).
 #include "unpack/lz_decode.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "unpack/huffman.h"
 #include "unpack/unpack_io.h"
 
-const uint8_t length_bases[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,  12,  14,  16,  20,
-                                  24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
-const uint8_t length_extra_bits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                       2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-const uint32_t distance_bases[48] = {
-    0,      1,      2,      3,      4,      6,      8,      12,     16,     24,     32,     48,
-    64,     96,     128,    192,    256,    384,    512,    768,    1024,   1536,   2048,   3072,
-    4096,   6144,   8192,   12288,  16384,  24576,  32768,  49152,  65536,  98304,  131072, 196608,
-    262144, 327680, 393216, 458752, 524288, 589824, 655360, 720896, 786432, 851968, 917504, 983040};
-const uint8_t distance_extra_bits[48] = {
-    0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
-    11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
-const uint8_t short_distance_bases[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-const uint8_t short_distance_extra_bits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
-
-constexpr uint32_t refill_threshold = 8162;
-constexpr uint32_t flush_margin = 280;
 constexpr int32_t stale_input_limit = 32;
+
+template <size_t N> constexpr uint32_t largest(const uint8_t (&values)[N]) {
+    uint32_t most = 0;
+    for (uint8_t value : values)
+        most = value > most ? value : most;
+    return most;
+}
+
+// The longest match: the last length slot with all its extra bits set, the
+// least a match of its kind may be, and every length adjustment its
+// distance can earn.
+constexpr uint32_t longest_slot_length =
+    length_bases[length_slots - 1] + (1u << length_extra_bits[length_slots - 1]) - 1;
+static_assert(longest_slot_length + 3 + long_match_bonus(max_distance) <= max_match_length &&
+                  longest_slot_length + 2 + repeat_match_bonus(max_distance) <= max_match_length,
+              "no match is longer than max_match_length");
+static_assert(max_match_length + copy_overrun <= flush_margin,
+              "a step never writes over bytes that wait to be flushed");
+
+// The most bits one step takes: a main code and the extra bits of its
+// length slot, then a distance code and its extra bits (a repeat's length
+// code and a short match take less).
+constexpr uint32_t max_step_bits =
+    2 * max_code_bits + largest(length_extra_bits) + largest(distance_extra_bits);
 
 // How far back a match distance reads: 1 to max_distance, with 0 (and the
 // multiples of max_distance a damaged stream may give) as max_distance.
@@ -66,33 +75,38 @@ static inline uint32_t match_gap(uint32_t distance) {
     return ((distance - 1) & (max_distance - 1)) + 1;
 }
 
+constexpr uint32_t piece_size = 8;
+
 static inline void copy_piece(uint8_t *out, const uint8_t *in) {
     uint64_t piece;
-    memcpy(&piece, in, 8);
-    memcpy(out, &piece, 8);
+    memcpy(&piece, in, piece_size);
+    memcpy(out, &piece, piece_size);
 }
 
 // Copies n bytes from gap bytes back to dest and returns the position after
-// them. Away from the end of the ring the copy goes in whole 8-byte pieces,
-// two per step, and may write up to 15 bytes past the match: those bytes lie
-// window_size - 15 or more behind every later position, out of reach of
-// every match, and are rewritten before anything reads them. A piece reads
-// only final bytes when the source lies at least 8 bytes back, or ahead of
-// the destination, which it only does by more than max_distance.
+// them. Away from the end of the ring the copy goes in whole pieces, two per
+// step, and may write up to copy_overrun bytes past the match: those bytes
+// lie window_size - copy_overrun or more behind every later position, out
+// of reach of every match, and are rewritten before anything reads them. A
+// piece reads only final bytes when the source lies at least a piece back,
+// or ahead of the destination, which it only does by more than max_distance.
+static_assert(copy_overrun == 2 * piece_size - 1, "two pieces per step");
+static_assert(window_size - copy_overrun > max_distance,
+              "bytes copied past a match lie beyond every match's reach");
 static inline uint32_t copy_in_window(uint8_t *window, uint32_t dest, uint32_t gap, uint32_t n) {
     uint32_t src = (dest - gap) & window_mask;
     uint32_t end = (dest + n) & window_mask;
-    if (dest + n + 16 > window_size || src + n + 16 > window_size) {
+    if (dest + n + 2 * piece_size > window_size || src + n + 2 * piece_size > window_size) {
         for (uint32_t k = 0; k < n; k++)
             window[(dest + k) & window_mask] = window[(src + k) & window_mask];
         return end;
     }
     uint8_t *out = window + dest;
     const uint8_t *in = window + src;
-    if (gap >= 8) {
-        for (uint32_t k = 0; k < n; k += 16) {
+    if (gap >= piece_size) {
+        for (uint32_t k = 0; k < n; k += 2 * piece_size) {
             copy_piece(out + k, in + k);
-            copy_piece(out + k + 8, in + k + 8);
+            copy_piece(out + k + piece_size, in + k + piece_size);
         }
     } else {
         // The first 8 bytes one by one; from there on the bytes repeat every
@@ -131,10 +145,19 @@ void copy_match(ExtractionContext *ctx) {
 // The bit reader holds the next bits of the buffer in a 64-bit word, most
 // significant first: count of them are valid and next is the buffer index of
 // the first byte not yet in the word, so the reader stands at bit
-// 8 * next - count. A step consumes at most 51 bits and the loop tops the
-// word up to at least 56 at the start of every step, so codes come from the
-// word with shifts alone. Bytes are loaded ahead of the reader but only from
-// the buffer, which nothing else changes between two refills of the loop.
+// 8 * next - count. A step consumes at most max_step_bits and the loop tops
+// the word up to at least topped_up_bits at the start of every step, so codes
+// come from the word with shifts alone. Bytes are loaded ahead of the reader
+// but only from the buffer, which nothing else changes between two refills of
+// the loop: a top-up loads 8 bytes from at most 8 bytes past the reader, and
+// after the last step the look-ahead (read_trailing_tables) peeks three bytes
+// where the step left it.
+constexpr uint32_t topped_up_bits = 56; // all but the last byte of the word
+static_assert(max_step_bits <= topped_up_bits, "a step takes its codes from the word alone");
+static_assert(refill_threshold_step + 8 + 8 <= uint32_t(input_buffer_size),
+              "every load of the word lies inside the input buffer");
+static_assert(refill_threshold_step + (7 + max_step_bits) / 8 + 3 <= uint32_t(input_buffer_size),
+              "the look-ahead's peek lies inside the input buffer");
 namespace {
 struct LoopState {
     const uint8_t *input;
@@ -168,20 +191,20 @@ static inline void restart_reader(LoopState &st, uint32_t pos, uint32_t bit) {
     st.count = 64 - skipped;
     st.next = base + 8;
     if (skipped == 0) {
-        st.count = 56;
+        st.count = topped_up_bits;
         st.next = base + 7;
     }
 }
 
-// Tops the word up to 56 to 63 bits with whole bytes, without a branch: how
-// many bits the last step took follows the data. A byte already partly in
-// the word is ORed in again at the same place, which changes nothing; with
-// 56 or more bits nothing new is counted. The caller keeps the reader at
-// most at the refill threshold.
+// Tops the word up to topped_up_bits to 63 bits with whole bytes, without a
+// branch: how many bits the last step took follows the data. A byte already
+// partly in the word is ORed in again at the same place, which changes
+// nothing; with topped_up_bits or more nothing new is counted. The caller
+// keeps the reader at most at the refill threshold.
 static inline void top_up(LoopState &st) {
     st.bits |= load_big_endian(st.input + st.next) >> st.count;
     st.next += (63 - st.count) >> 3;
-    st.count |= 56;
+    st.count |= topped_up_bits;
 }
 
 static inline void saved_to(ExtractionContext *ctx, const LoopState &st) {
@@ -253,7 +276,7 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
         if (st.window_pos > window_mask)
             st.window_pos &= window_mask;
         uint32_t pos = reader_position(st) >> 3;
-        if (pos > refill_threshold) {
+        if (pos > refill_threshold_step) {
             saved_to(ctx, st);
             fill_input(ctx, 0);
             pos = ctx->input_pos;
@@ -271,35 +294,36 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
 
         top_up(st);
         uint32_t s = decode(st, &ctx->main_table);
-        if (s < 256) {
+        if (s < literal_symbols) {
             window[st.window_pos++] = uint8_t(s);
             st.unpacked_left--;
             continue;
         }
         uint32_t length;
         uint32_t distance;
-        if (s >= 270) {
-            uint32_t i = s - 270;
+        if (s >= symbol_long_match) {
+            uint32_t i = s - symbol_long_match;
             length = length_bases[i] + 3 + take_extra(st, length_extra_bits[i]);
             uint32_t d = decode(st, &ctx->distance_table);
             distance = distance_bases[d] + 1 + take_extra(st, distance_extra_bits[d]);
-            length += (distance >= 0x40000) + (distance >= 0x2000);
-        } else if (s == 269) {
+            length += long_match_bonus(distance);
+        } else if (s == symbol_new_tables) {
             saved_to(ctx, st);
             read_code_tables(ctx);
             loaded_from(ctx, st);
             stale_limit = ctx->input_end + stale_input_limit;
             continue;
-        } else if (s == 256) {
+        } else if (s == symbol_repeat_last) {
             length = ctx->last_length;
             distance = ctx->last_distance;
-        } else if (s <= 260) {
-            distance = ctx->old_distances[(ctx->old_distance_count - (s - 256)) & 3];
+        } else if (s < symbol_short_match) {
+            // 257 repeats the newest distance, 260 the oldest.
+            distance = ctx->old_distances[(ctx->old_distance_count - (s - symbol_repeat_last)) & 3];
             uint32_t l = decode(st, &ctx->repeat_table);
             length = length_bases[l] + 2 + take_extra(st, length_extra_bits[l]);
-            length += (distance >= 0x40000) + (distance >= 0x2000) + (distance >= 0x101);
+            length += repeat_match_bonus(distance);
         } else {
-            uint32_t i = s - 261;
+            uint32_t i = s - symbol_short_match;
             distance = short_distance_bases[i] + 1 + take(st, short_distance_extra_bits[i]);
             length = 2;
         }

@@ -5,12 +5,41 @@
 
 #include "archive/extraction_context.h"
 
-extern const uint8_t length_bases[28];
-extern const uint8_t length_extra_bits[28];
-extern const uint32_t distance_bases[48];
-extern const uint8_t distance_extra_bits[48];
-extern const uint8_t short_distance_bases[8];
-extern const uint8_t short_distance_extra_bits[8];
+// The slots of lengths, distances and short distances: a slot's symbol
+// stands for its base plus the value of its extra bits, which follow the
+// symbol. The packer builds its slot lookups from these at compile time.
+inline constexpr uint8_t length_bases[length_slots] = {0,  1,  2,  3,   4,   5,   6,   7,  8,  10,
+                                                       12, 14, 16, 20,  24,  28,  32,  40, 48, 56,
+                                                       64, 80, 96, 112, 128, 160, 192, 224};
+inline constexpr uint8_t length_extra_bits[length_slots] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
+inline constexpr uint32_t distance_bases[distance_symbols] = {
+    0,      1,      2,      3,      4,      6,      8,      12,     16,     24,     32,     48,
+    64,     96,     128,    192,    256,    384,    512,    768,    1024,   1536,   2048,   3072,
+    4096,   6144,   8192,   12288,  16384,  24576,  32768,  49152,  65536,  98304,  131072, 196608,
+    262144, 327680, 393216, 458752, 524288, 589824, 655360, 720896, 786432, 851968, 917504, 983040};
+inline constexpr uint8_t distance_extra_bits[distance_symbols] = {
+    0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
+    11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
+constexpr int short_distance_slots = 8;
+inline constexpr uint8_t short_distance_bases[short_distance_slots] = {0,  4,  8,   16,
+                                                                       32, 64, 128, 192};
+inline constexpr uint8_t short_distance_extra_bits[short_distance_slots] = {2, 2, 3, 4, 5, 6, 6, 6};
+
+// A match's length is sent shorter by one for each of these distances it
+// reaches; a repeat of an old distance also for the first.
+constexpr uint32_t repeat_bonus_distance = 0x101;
+constexpr uint32_t near_bonus_distance = 0x2000;
+constexpr uint32_t far_bonus_distance = 0x40000;
+
+// What a long match's (270..297) sent length leaves out.
+constexpr uint32_t long_match_bonus(uint32_t distance) {
+    return (distance >= near_bonus_distance) + (distance >= far_bonus_distance);
+}
+// What a repeat's (257..260) sent length leaves out.
+constexpr uint32_t repeat_match_bonus(uint32_t distance) {
+    return (distance >= repeat_bonus_distance) + long_match_bonus(distance);
+}
 
 // Decodes one entry's packed data into the window and out through
 // write_output; solid nonzero continues the previous entry's stream.

@@ -1,15 +1,16 @@
 // Packed input and window output of the decoder.
 //
 // Input: the packed bytes of one entry arrive through read_packed, are
-// deciphered there when the entry is encrypted, and sit in the 8 KB
-// input_buffer. The decoders read it with the inline bit reader, which has no
-// bounds tests of its own: each caller refills once its position passes a
-// threshold (8162, 8167 or 8187), and a refill keeps the last 32 bytes so a
-// peek of three bytes never leaves the buffer. Besides input_top this unit
+// deciphered there when the entry is encrypted, and sit in the
+// input_buffer_size bytes of input_buffer. The decoders read it with the
+// inline bit reader, which has no bounds tests of its own: each caller
+// refills once its position passes its refill threshold (decoder_limits.h),
+// and a refill keeps the last refill_keep bytes so a peek of three bytes
+// never leaves the buffer. Besides input_top this unit
 // keeps input_end, the true end of the delivered data in buffer coordinates,
 // so the decoder can tell stale bytes from packed ones.
 //
-// Output: the window is a 2 MiB ring. Everything from flush_pos up to
+// Output: the window is a ring of window_size bytes. Everything from flush_pos up to
 // window_pos waits to be written; flush_window hands it to write_output in at
 // most two pieces (tail of the ring, then its start), so output leaves in
 // large writes.
@@ -21,8 +22,15 @@
 #include "archive/crc.h"
 #include "archive/stream.h"
 
-constexpr uint32_t refill_keep = 32;
-constexpr uint32_t refill_size = input_buffer_size - refill_keep;
+// A refill comes once the reader has passed a threshold, each of them at or
+// beyond refill_size, and before it leaves the buffer; masking its position
+// with refill_keep - 1 then moves it down by exactly refill_size bytes, onto
+// the byte it stood on.
+static_assert((refill_keep & (refill_keep - 1)) == 0 && refill_size % refill_keep == 0,
+              "the mask takes off whole multiples of refill_keep");
+static_assert(refill_threshold_step >= refill_size && refill_threshold_table >= refill_size &&
+                  refill_threshold_length >= refill_size,
+              "a refill never finds the reader in front of the bytes it keeps");
 
 void reset_unpack_state(ExtractionContext *ctx, int solid) {
     ctx->input_pos = 0;
@@ -60,7 +68,7 @@ int32_t read_packed(ExtractionContext *ctx, uint8_t *destination, uint32_t count
         if (ctx->packed_left <= 0 || got == 0)
             break;
     }
-    if (ctx->cipher_version >= 20 && total > 0)
+    if (ctx->cipher_version >= unp_ver_20 && total > 0)
         decrypt_blocks(ctx, destination, (size_t(total) + 15) / 16);
     return total;
 }
@@ -73,7 +81,7 @@ void fill_input(ExtractionContext *ctx, int first) {
         return;
     }
     memcpy(ctx->input_buffer, ctx->input_buffer + refill_size, refill_keep);
-    ctx->input_pos &= 31;
+    ctx->input_pos &= refill_keep - 1;
     int32_t n = read_packed(ctx, ctx->input_buffer + refill_keep, refill_size);
     if (n > 0) {
         ctx->input_top = n + int32_t(refill_keep);
@@ -93,7 +101,8 @@ int32_t write_output(ExtractionContext *ctx, const uint8_t *data, uint32_t count
     if (written < 0)
         written = 0;
     if (!ctx->decode_only) {
-        int kind = ctx->archive_format == 1 ? checksum_kind_rotate16 : checksum_kind_crc32;
+        int kind = ctx->archive_format == archive_format_older ? checksum_kind_rotate16
+                                                               : checksum_kind_crc32;
         ctx->file_checksum = update_checksum(ctx, ctx->file_checksum, data, size_t(written), kind);
     }
     return written;

@@ -1,5 +1,7 @@
 #include "tests/support/archive_builder.h"
 
+#include "archive/rar_format.h"
+
 static void put16(std::string &out, uint32_t value) {
     out.push_back(char(value & 0xFF));
     out.push_back(char((value >> 8) & 0xFF));
@@ -42,7 +44,7 @@ static void finish_crc(std::string &out, size_t start, size_t covered, int32_t g
 }
 
 void rar_put_marker(std::string &out) {
-    out.append("Rar!\x1a\x07\x00", 7);
+    out.append(reinterpret_cast<const char *>(rar_marker), sizeof rar_marker);
 }
 
 void rar_put_main_header(std::string &out, const RarMainEntry &item) {
