@@ -30,7 +30,6 @@
 #include <cstring>
 
 #include "archive/cipher.h"
-#include "archive/crc.h"
 #include "archive/extraction_context.h"
 #include "archive/header_reader.h"
 #include "archive/stream.h"
@@ -393,16 +392,13 @@ ExtractionResult extract_entries(HWND window, ExtractionContext *ctx) {
 
 ExtractionResult extract_archive_ex(HWND window, const char *archive_path, char *target_folder,
                                     const ExtractOptions *options) {
-    ExtractionContext *ctx = static_cast<ExtractionContext *>(allocate_zeroed(sizeof *ctx));
+    ExtractionContext *ctx = new_extraction_context();
     if (!ctx)
         return extraction_failed;
     ctx->archive_path = archive_path;
     ctx->target_folder = target_folder;
     ctx->options = options;
     append_backslash(target_folder);
-    for (int i = 0; i < 4; ++i)
-        ctx->channel_tables[i] = &ctx->channel_storage[i];
-    build_crc_table(ctx);
     const char *password = options && options->password ? options->password : built_in_password;
     size_t length = strnlen(password, sizeof ctx->password - 1);
     memcpy(ctx->password, password, length);
@@ -413,7 +409,7 @@ ExtractionResult extract_archive_ex(HWND window, const char *archive_path, char 
     // own file.
     if (result == extraction_bad_archive)
         report_install_error(window, archive_path + name_start(archive_path));
-    release(ctx);
+    free_extraction_context(ctx);
     return result;
 }
 

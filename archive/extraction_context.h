@@ -1,6 +1,6 @@
 // The one record of an extraction run.
 //
-// extract_archive() allocates it zero-filled, every operation of the archive
+// new_extraction_context() makes it ready, every operation of the archive
 // reader, the cipher and the decoder takes it as its first argument, and
 // nothing of a run lives anywhere else. The groups below follow the order in
 // which the data flows: caller's inputs, archive stream and headers, the
@@ -151,3 +151,11 @@ struct ExtractionContext {
     DecodeTable repeat_table;
     DecodeTable channel_storage[max_channels];
 };
+
+// A record ready for use: zero-filled, its CRC table built and its channel
+// tables pointing at their storage; nullptr when memory is short. Every
+// record is made here and released with free_extraction_context; the window
+// and the streams it is given stay its user's.
+ExtractionContext *new_extraction_context();
+// Does nothing for nullptr.
+void free_extraction_context(ExtractionContext *ctx);

@@ -119,11 +119,8 @@ int main(int argc, char **argv) {
     double zpack_seconds = now() - start;
     zpacked.resize(zsize);
 
-    ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof *ctx));
+    ExtractionContext *ctx = new_extraction_context();
     uint8_t *window = static_cast<uint8_t *>(calloc(1, window_size));
-    build_crc_table(ctx);
-    for (int k = 0; k < 4; k++)
-        ctx->channel_tables[k] = &ctx->channel_storage[k];
     std::vector<uint8_t> ours(n + 1, 1);
     std::vector<uint8_t> theirs(n, 1);
     std::vector<uint8_t> copy(n, 1);
@@ -162,6 +159,6 @@ int main(int argc, char **argv) {
     printf("ratio unpack_file / inflate: %.2f (with crc: %.2f), best of %d runs\n",
            best_zlib / best_ours, best_zlib / best_crc, runs);
     free(window);
-    free(ctx);
+    free_extraction_context(ctx);
     return ours_same && zlib_same && crc_ok ? 0 : 1;
 }

@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -530,12 +529,10 @@ int write_archive(const char *output, const std::vector<ArchiveEntry> &entries,
         *error = std::string("cannot write ") + output + ": " + strerror(errno);
         return 1;
     }
-    w.ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
+    w.ctx = new_extraction_context();
     LzEncoder *enc = lz_encoder_create(options.level);
     if (!w.ctx || !enc)
         fail(&w, "out of memory");
-    else
-        build_crc_table(w.ctx);
     std::deque<PieceState> states;
     if (options.stub && !w.failed)
         copy_stub(&w, options.stub);
@@ -566,7 +563,7 @@ int write_archive(const char *output, const std::vector<ArchiveEntry> &entries,
     if (!w.failed)
         write_end_block(&w);
     lz_encoder_free(enc);
-    free(w.ctx);
+    free_extraction_context(w.ctx);
     if (fflush(w.out) != 0 || ferror(w.out))
         fail(&w, std::string("cannot write the archive: ") + strerror(errno));
     if (fclose(w.out) != 0)

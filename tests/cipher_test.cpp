@@ -1,4 +1,3 @@
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -6,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "archive/cipher.h"
-#include "archive/crc.h"
 #include "archive/extraction_context.h"
 #include "archive/rar_format.h"
 
@@ -14,11 +12,8 @@ namespace {
 
 struct CipherFixture : ::testing::Test {
     ExtractionContext *ctx = nullptr;
-    void SetUp() override {
-        ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
-        build_crc_table(ctx);
-    }
-    void TearDown() override { free(ctx); }
+    void SetUp() override { ctx = new_extraction_context(); }
+    void TearDown() override { free_extraction_context(ctx); }
 
     std::vector<uint32_t> key() const {
         return {ctx->cipher_key[0], ctx->cipher_key[1], ctx->cipher_key[2], ctx->cipher_key[3]};

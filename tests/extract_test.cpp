@@ -11,12 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "archive/cipher.h"
-#include "archive/crc.h"
 #include "archive/extract.h"
 #include "archive/extraction_context.h"
 #include "archive/rar_format.h"
@@ -25,6 +22,7 @@
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/entry_data.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/test_paths.h"
 
@@ -37,24 +35,6 @@ std::string pattern_data(size_t size, uint32_t seed) {
         data[i] = char(seed >> 24);
     }
     return data;
-}
-
-// A stored entry enciphered with the product's cipher under password.
-RarFileEntry encrypted_entry(const std::string &name, const std::string &data,
-                             const char *password) {
-    std::unique_ptr<ExtractionContext, void (*)(void *)> ctx(
-        static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext))), free);
-    build_crc_table(ctx.get());
-    init_cipher(ctx.get(), password);
-    std::string packed = data;
-    packed.resize((data.size() + 15) / 16 * 16, '\0');
-    for (size_t at = 0; at < packed.size(); at += 16)
-        encrypt_block(ctx.get(), reinterpret_cast<uint8_t *>(&packed[at]));
-    RarFileEntry item = rar_stored_entry(name, data);
-    item.flags |= 0x0004;
-    item.packed = packed;
-    item.unp_size = int64_t(data.size());
-    return item;
 }
 
 void append_piece(void *user, const uint8_t *data, size_t n) {

@@ -1,11 +1,9 @@
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "archive/crc.h"
 #include "archive/extraction_context.h"
 #include "archive/header_reader.h"
 #include "archive/stream.h"
@@ -38,13 +36,12 @@ struct ReaderFixture : ::testing::Test {
     int32_t walk_end = 0; // what ended the last walk: 0 the end, -1 a damaged block
 
     void SetUp() override {
-        ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
-        build_crc_table(ctx);
+        ctx = new_extraction_context();
         dir = make_temp_dir("reader");
     }
     void TearDown() override {
         close_stream(ctx->archive_stream);
-        free(ctx);
+        free_extraction_context(ctx);
         remove_tree(dir);
     }
 

@@ -1,41 +1,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "tests/support/bit_writer.h"
+#include "tests/support/decoder.h"
 #include "unpack/huffman.h"
 #include "unpack/unpack_io.h"
 
 namespace {
 
-struct Reader {
-    ExtractionContext *ctx;
-    FILE *input;
-};
-
-// A record reading the given packed bytes, first fill done.
-Reader reader_of(const std::string &bytes) {
-    Reader r;
-    r.ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
-    for (int k = 0; k < 4; k++)
-        r.ctx->channel_tables[k] = &r.ctx->channel_storage[k];
-    r.input = tmpfile();
-    fwrite(bytes.data(), 1, bytes.size(), r.input);
-    rewind(r.input);
-    r.ctx->input_stream = r.input;
-    r.ctx->packed_left = int32_t(bytes.size());
+// A decoder reading the given packed bytes, first fill done.
+Decoder reader_of(const std::string &bytes) {
+    Decoder r = decoder_reading(bytes);
     fill_input(r.ctx, 1);
     return r;
-}
-
-void free_reader(Reader &r) {
-    fclose(r.input);
-    free(r.ctx);
 }
 
 uint32_t bits_read(const ExtractionContext *ctx) {
@@ -109,7 +91,7 @@ std::vector<uint8_t> complete_lengths(uint32_t size, uint32_t used, std::mt19937
 TEST(Huffman, QuickDecodeMatchesTreeSearchOnEveryInput) {
     std::mt19937 rng(1);
     const uint32_t sizes[] = {19, 28, 48, 257, 298};
-    ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof *ctx));
+    ExtractionContext *ctx = new_extraction_context();
     DecodeTable &table = ctx->main_table;
     for (int round = 0; round < 150; round++) {
         uint32_t size = sizes[rng() % 5];
@@ -154,7 +136,7 @@ TEST(Huffman, QuickDecodeMatchesTreeSearchOnEveryInput) {
             ASSERT_EQ(ctx->bit_field, bits);
         }
     }
-    free(ctx);
+    free_extraction_context(ctx);
 }
 
 TEST(Huffman, BuildGivesCappedLimitsAndSortedSymbols) {
@@ -199,14 +181,14 @@ TEST(Huffman, DecodeEdgeInputs) {
         {"inside", one_code, 0x7FFF, 77, 1},
     };
     for (const Case &c : cases) {
-        ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof *ctx));
+        ExtractionContext *ctx = new_extraction_context();
         build_decode_table(c.lengths.data(), &ctx->main_table, uint32_t(c.lengths.size()));
         std::mt19937 rng(5);
         place_bits(ctx, c.bits, 3, rng);
         decode_symbol(ctx, &ctx->main_table);
         EXPECT_EQ(ctx->symbol, c.symbol) << c.name;
         EXPECT_EQ(bits_read(ctx), 3 + c.consumed) << c.name;
-        free(ctx);
+        free_extraction_context(ctx);
     }
 }
 
@@ -248,7 +230,7 @@ TEST(Huffman, KeepBitAddsToKeptLengths) {
     value(t, 3, 374); // kept 15 + 3 = 2
     head(t, false, false);
     value(t, 3, 374); // without the keep bit: 3 itself
-    Reader r = reader_of(t.w.bytes);
+    Decoder r = reader_of(t.w.bytes);
     read_code_tables(r.ctx);
     EXPECT_EQ(kept(r.ctx, 0, 374), std::vector<uint8_t>(374, 15));
     read_code_tables(r.ctx);
@@ -257,7 +239,7 @@ TEST(Huffman, KeepBitAddsToKeptLengths) {
     read_code_tables(r.ctx);
     EXPECT_EQ(kept(r.ctx, 0, 374), std::vector<uint8_t>(374, 3));
     EXPECT_EQ(r.ctx->multimedia_block, 0u);
-    free_reader(r);
+    free_decoder(r);
 }
 
 TEST(Huffman, RunsCrossCodesAndStopAtTheLastLength) {
@@ -271,7 +253,7 @@ TEST(Huffman, RunsCrossCodesAndStopAtTheLastLength) {
         run(t, symbol, symbol == 18 ? 138 : 6); // cut after 3
         uint32_t after_table = t.w.bit_count;
         put_bits(&t.w, 0x1FF, 9); // data after the block
-        Reader r = reader_of(t.w.bytes);
+        Decoder r = reader_of(t.w.bytes);
         read_code_tables(r.ctx);
         EXPECT_EQ(bits_read(r.ctx), after_table) << symbol;
         std::vector<uint8_t> want(297, 9);
@@ -281,7 +263,7 @@ TEST(Huffman, RunsCrossCodesAndStopAtTheLastLength) {
         want.insert(want.end(), 3, symbol == 16 ? 6 : 0);
         want.resize(kept_lengths_size, 0);
         EXPECT_EQ(kept(r.ctx, 0, kept_lengths_size), want) << symbol;
-        free_reader(r);
+        free_decoder(r);
     }
 }
 
@@ -290,12 +272,12 @@ TEST(Huffman, RepeatAtTheFirstLengthRepeatsZero) {
     head(t, false, false);
     run(t, 16, 6);
     value(t, 4, 374 - 6);
-    Reader r = reader_of(t.w.bytes);
+    Decoder r = reader_of(t.w.bytes);
     read_code_tables(r.ctx);
     std::vector<uint8_t> want(6, 0);
     want.insert(want.end(), 374 - 6, 4);
     EXPECT_EQ(kept(r.ctx, 0, 374), want);
-    free_reader(r);
+    free_decoder(r);
 }
 
 TEST(Huffman, MultimediaBlocksAndCurrentChannel) {
@@ -313,7 +295,7 @@ TEST(Huffman, MultimediaBlocksAndCurrentChannel) {
             value(t, 1 + i % 15);
         uint32_t after_table = t.w.bit_count;
         put_bits(&t.w, 0xABCD, 16);
-        Reader r = reader_of(t.w.bytes);
+        Decoder r = reader_of(t.w.bytes);
         r.ctx->current_channel = c.channel_before;
         read_code_tables(r.ctx);
         EXPECT_EQ(bits_read(r.ctx), after_table) << c.channels;
@@ -326,7 +308,7 @@ TEST(Huffman, MultimediaBlocksAndCurrentChannel) {
             EXPECT_EQ(r.ctx->channel_tables[k]->symbol_count, 257u);
         EXPECT_EQ(r.ctx->channel_tables[0]->first_index[2], 18u); // lengths 1 at 0, 15, .., 255
         EXPECT_EQ(r.ctx->main_table.symbol_count, 0u);            // LZ tables untouched
-        free_reader(r);
+        free_decoder(r);
     }
 }
 
@@ -343,12 +325,12 @@ TEST(Huffman, TrailingTablesReadTheNextBlock) {
     head(t, false, false);
     value(t, 4, 374);
     t.w.bytes.append(4, '\0');
-    Reader r = reader_of(t.w.bytes);
+    Decoder r = reader_of(t.w.bytes);
     read_code_tables(r.ctx);
     read_trailing_tables(r.ctx);
     EXPECT_EQ(kept(r.ctx, 0, 374), std::vector<uint8_t>(374, 4));
     EXPECT_EQ(r.ctx->main_table.length_limit[4], 0xFFFFu);
-    free_reader(r);
+    free_decoder(r);
 }
 
 TEST(Huffman, TrailingTablesNeedFiveBytes) {
@@ -360,14 +342,14 @@ TEST(Huffman, TrailingTablesNeedFiveBytes) {
         t.w.bit_count = table_bytes * 8;
         put_bits(&t.w, 100, 9);
         t.w.bytes.resize(table_bytes + spare, '\0');
-        Reader r = reader_of(t.w.bytes);
+        Decoder r = reader_of(t.w.bytes);
         read_code_tables(r.ctx);
         r.ctx->input_pos = table_bytes;
         r.ctx->input_bit = 0;
         read_trailing_tables(r.ctx);
         EXPECT_EQ(bits_read(r.ctx), table_bytes * 8 + (spare == 5 ? 9 : 0)) << spare;
         EXPECT_EQ(kept(r.ctx, 0, 374), flat_lz_lengths());
-        free_reader(r);
+        free_decoder(r);
     }
 }
 
@@ -378,14 +360,14 @@ TEST(Huffman, TrailingTablesInMultimediaModeUseTheChannelTable) {
     put_bits(&t.w, 256, 9);
     flat_block(t);
     t.w.bytes.append(4, '\0');
-    Reader r = reader_of(t.w.bytes);
+    Decoder r = reader_of(t.w.bytes);
     r.ctx->current_channel = 1;
     read_code_tables(r.ctx);
     read_trailing_tables(r.ctx);
     EXPECT_EQ(r.ctx->multimedia_block, 0u);
     EXPECT_EQ(kept(r.ctx, 0, 374), flat_lz_lengths());
     EXPECT_EQ(r.ctx->current_channel, 1);
-    free_reader(r);
+    free_decoder(r);
 }
 
 } // namespace

@@ -18,43 +18,6 @@
 
 namespace {
 
-FILE *stream_of(const std::string &bytes) {
-    FILE *f = tmpfile();
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    rewind(f);
-    return f;
-}
-
-std::string contents(FILE *f) {
-    std::string out;
-    rewind(f);
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
-        out.append(buffer, n);
-    return out;
-}
-
-// Decodes one entry; returns its output. The entry's checksum stays in ctx.
-std::string unpack(Decoder &d, const std::string &packed, int32_t unpacked, int solid,
-                   bool write = true) {
-    ExtractionContext *ctx = d.ctx;
-    ctx->input_stream = stream_of(packed);
-    ctx->packed_left = int32_t(packed.size());
-    ctx->unpacked_left = unpacked;
-    ctx->output_stream = write ? tmpfile() : nullptr;
-    ctx->decode_only = write ? 0 : 1;
-    ctx->file_checksum = 0xFFFFFFFF;
-    unpack_file(ctx, d.window, solid);
-    std::string out = write ? contents(ctx->output_stream) : std::string();
-    fclose(ctx->input_stream);
-    if (ctx->output_stream)
-        fclose(ctx->output_stream);
-    ctx->input_stream = nullptr;
-    ctx->output_stream = nullptr;
-    return out;
-}
-
 uint32_t crc_of(const Decoder &d, const std::string &bytes) {
     return ~crc32_update(d.ctx, 0xFFFFFFFF, bytes.data(), bytes.size());
 }
@@ -138,7 +101,7 @@ TEST(LzDecode, LiteralsAndOverlappingMatch) {
     literal(s, 'c');
     long_match(s, 7, 3);
     short_match(s, 2);
-    std::string out = unpack(d, s.w.bytes, 23, 0);
+    std::string out = decode_entry(d, s.w.bytes, 23, 0);
     EXPECT_EQ(out, std::string(11, 'x') + "abcabcabca" + "ca");
     EXPECT_EQ(d.ctx->file_checksum, ~crc_of(d, out));
     EXPECT_EQ(d.ctx->unpacked_left, -1);
@@ -166,7 +129,7 @@ TEST(LzDecode, LengthAdjustmentsByDistance) {
         // The same distance again through symbol 257 with base part 4.
         old_match(s, 1, 4);
         uint32_t old_length = 4 + 2 + c.old_extra;
-        std::string out = unpack(d, s.w.bytes, int32_t(long_length + old_length), 0);
+        std::string out = decode_entry(d, s.w.bytes, int32_t(long_length + old_length), 0);
         EXPECT_EQ(out.size(), long_length + old_length) << std::hex << c.distance;
         EXPECT_EQ(d.ctx->last_length, old_length) << std::hex << c.distance;
         EXPECT_EQ(d.ctx->last_distance, c.distance);
@@ -187,7 +150,7 @@ TEST(LzDecode, RepeatSymbolsAndHistory) {
     put_symbol(&s.w, s.codes.main, 256); // again: 4 at 8 -> efgh
     old_match(s, 1, 1);                  // 257 after 256: distance 8, length 3 -> abc
     old_match(s, 4, 0);                  // 260: the oldest entry, distance 0 -> two bytes unchanged
-    std::string out = unpack(d, s.w.bytes, 21, 0);
+    std::string out = decode_entry(d, s.w.bytes, 21, 0);
     EXPECT_EQ(out.substr(0, 19), "abcdefghabcdefghabc");
     EXPECT_EQ(out.size(), 21u);
     EXPECT_EQ(d.ctx->old_distance_count, 5u);
@@ -204,7 +167,7 @@ TEST(LzDecode, MatchBeforeWindowStartReadsZeros) {
     Stream s = lz_stream();
     literal(s, 'q');
     long_match(s, 5, 3);
-    std::string out = unpack(d, s.w.bytes, 6, 0);
+    std::string out = decode_entry(d, s.w.bytes, 6, 0);
     EXPECT_EQ(out, std::string("q\0\0q\0\0", 6));
     free_decoder(d);
 }
@@ -215,13 +178,13 @@ TEST(LzDecode, SolidEntryContinuesAfterWindowEnd) {
     Decoder d = new_decoder();
     Stream first = lz_stream();
     literal(first, 'a');
-    ASSERT_EQ(unpack(d, first.w.bytes, 1, 0), "a");
+    ASSERT_EQ(decode_entry(d, first.w.bytes, 1, 0), "a");
     d.ctx->window_pos = d.ctx->flush_pos = window_mask;
 
     Stream second;
     second.codes = first.codes;
     literal(second, 'X');
-    EXPECT_EQ(unpack(d, second.w.bytes, 1, 1), "X");
+    EXPECT_EQ(decode_entry(d, second.w.bytes, 1, 1), "X");
     EXPECT_EQ(d.ctx->window_pos, window_size);
     EXPECT_EQ(d.window[window_mask], 'X');
 
@@ -229,7 +192,7 @@ TEST(LzDecode, SolidEntryContinuesAfterWindowEnd) {
     third.codes = first.codes;
     literal(third, 'Y');
     short_match(third, 2);
-    EXPECT_EQ(unpack(d, third.w.bytes, 3, 1), "YXY");
+    EXPECT_EQ(decode_entry(d, third.w.bytes, 3, 1), "YXY");
     EXPECT_EQ(d.ctx->window_pos, 3u);
     EXPECT_EQ(d.ctx->file_checksum, ~crc_of(d, "YXY"));
     free_decoder(d);
@@ -245,7 +208,7 @@ TEST(LzDecode, FarthestMatchesReadMaxDistanceBack) {
         Decoder d = new_decoder();
         Stream first = lz_stream();
         literal(first, 'a');
-        ASSERT_EQ(unpack(d, first.w.bytes, 1, 0), "a");
+        ASSERT_EQ(decode_entry(d, first.w.bytes, 1, 0), "a");
         for (uint32_t i = 0; i < window_size; i++)
             d.window[i] = uint8_t(rng());
         std::vector<uint8_t> model(d.window, d.window + window_size);
@@ -265,7 +228,7 @@ TEST(LzDecode, FarthestMatchesReadMaxDistanceBack) {
                 expected += char(model[pos & window_mask]);
             }
         }
-        EXPECT_TRUE(unpack(d, s.w.bytes, int32_t(expected.size()), 1) == expected) << start;
+        EXPECT_TRUE(decode_entry(d, s.w.bytes, int32_t(expected.size()), 1) == expected) << start;
         free_decoder(d);
     }
 }
@@ -275,7 +238,7 @@ TEST(LzDecode, DecodeOnlyAdvancesWindowWithoutOutputOrChecksum) {
     Stream s = lz_stream();
     for (int i = 0; i < 5; i++)
         literal(s, uint8_t('0' + i));
-    unpack(d, s.w.bytes, 5, 0, false);
+    decode_entry(d, s.w.bytes, 5, 0, false);
     EXPECT_EQ(d.ctx->file_checksum, 0xFFFFFFFFu);
     EXPECT_EQ(d.ctx->window_pos, 5u);
     EXPECT_EQ(memcmp(d.window, "01234", 5), 0);
@@ -283,14 +246,14 @@ TEST(LzDecode, DecodeOnlyAdvancesWindowWithoutOutputOrChecksum) {
     Stream next;
     next.codes = s.codes;
     long_match(next, 5, 5);
-    EXPECT_EQ(unpack(d, next.w.bytes, 5, 1), "01234");
+    EXPECT_EQ(decode_entry(d, next.w.bytes, 5, 1), "01234");
     free_decoder(d);
 }
 
 TEST(LzDecode, EmptyEntryReadsTablesAndWritesNothing) {
     Decoder d = new_decoder();
     Stream s = lz_stream();
-    EXPECT_EQ(unpack(d, s.w.bytes, 0, 0), "");
+    EXPECT_EQ(decode_entry(d, s.w.bytes, 0, 0), "");
     EXPECT_EQ(d.ctx->unpacked_left, -1);
     EXPECT_EQ(d.ctx->main_table.symbol_count, 298u);
     free_decoder(d);
@@ -305,7 +268,7 @@ TEST(LzDecode, MultimediaEntryEndsWithWrongBytes) {
     std::string sound(300, 'm');
     for (int i = 0; i < 300; i++)
         put_bits(&w, 'm', 8);
-    std::string out = unpack(d, w.bytes, int32_t(sound.size()), 0);
+    std::string out = decode_entry(d, w.bytes, int32_t(sound.size()), 0);
     EXPECT_NE(out, sound);
     EXPECT_NE(d.ctx->multimedia_block, 0u);
     EXPECT_EQ(d.ctx->channel_tables[2]->symbol_count, 257u);
@@ -331,7 +294,7 @@ TEST(LzDecode, RefillHappensAbove8162) {
         for (uint32_t i = 0; i < steps; i++)
             put_bits(&s.w, i & 1, 1);
         s.w.bytes.append(12000, '\0');
-        std::string out = unpack(d, s.w.bytes, int32_t(steps), 0);
+        std::string out = decode_entry(d, s.w.bytes, int32_t(steps), 0);
         ASSERT_EQ(out.size(), steps);
         EXPECT_EQ(out.substr(0, 4), "abab");
         int32_t left_after_first_fill = int32_t(s.w.bytes.size()) - 8192;
@@ -358,7 +321,7 @@ TEST(LzDecode, FlushAt279FreeBytesNot280) {
         Decoder d = new_decoder();
         Stream s = lz_stream();
         literal(s, 'a');
-        unpack(d, s.w.bytes, 1, 0);
+        decode_entry(d, s.w.bytes, 1, 0);
         // Everything but free_bytes of the ring waits to be written.
         d.ctx->window_pos = 0x1000;
         d.ctx->flush_pos = 0x1000 + free_bytes;
@@ -375,7 +338,6 @@ TEST(LzDecode, FlushAt279FreeBytesNot280) {
         d.ctx->unpacked_left = 1;
         d.ctx->output_stream = out;
         unpack_file(d.ctx, d.window, 1);
-        fclose(d.ctx->input_stream);
         fclose(out);
         size_t waiting = window_size - free_bytes;
         std::vector<size_t> expected;
@@ -406,7 +368,7 @@ TEST(LzDecode, EncryptedCompressedEntry) {
         encrypt_block(d.ctx, reinterpret_cast<uint8_t *>(&packed[at]));
     init_cipher(d.ctx, "secret");
     d.ctx->cipher_version = 20;
-    EXPECT_EQ(unpack(d, packed, int32_t(expected.size()), 0), expected);
+    EXPECT_EQ(decode_entry(d, packed, int32_t(expected.size()), 0), expected);
     free_decoder(d);
 }
 
@@ -458,7 +420,7 @@ TEST(LzDecode, RandomValidStreamsMatchModel) {
                 copy(last_length, last_distance);
             }
         }
-        std::string out = unpack(d, s.w.bytes, int32_t(model.size()), 0);
+        std::string out = decode_entry(d, s.w.bytes, int32_t(model.size()), 0);
         ASSERT_EQ(out.size(), model.size()) << round;
         EXPECT_TRUE(out == model) << round;
         free_decoder(d);
@@ -532,7 +494,7 @@ TEST(LzDecode, NoProgressOverStaleInputEnds) {
     cases.push_back({sample_data("synthetic/stuck.rar", 20 + 41, 17), 100, ""});
     for (const Case &c : cases) {
         Decoder d = new_decoder();
-        std::string out = unpack(d, c.packed, c.unpacked, 0);
+        std::string out = decode_entry(d, c.packed, c.unpacked, 0);
         EXPECT_EQ(out, c.out);
         EXPECT_GE(d.ctx->unpacked_left, 0) << c.out;
         free_decoder(d);
@@ -544,7 +506,7 @@ TEST(LzDecode, TruncatedStreamEndsNearTheEndOfItsData) {
     Stream s = lz_stream();
     for (int i = 0; i < 100; i++)
         literal(s, 'r');
-    std::string out = unpack(d, s.w.bytes, 100000000, 0);
+    std::string out = decode_entry(d, s.w.bytes, 100000000, 0);
     EXPECT_EQ(out.substr(0, 100), std::string(100, 'r'));
     // At most the stale margin beyond the data, in 9-bit literals.
     EXPECT_LE(out.size(), 140u);
@@ -564,7 +526,7 @@ TEST(LzDecode, ValidStreamsEndingAtBufferBoundaries) {
             expected += char(c);
         }
         s.w.bytes.resize(size, '\0');
-        std::string out = unpack(d, s.w.bytes, int32_t(expected.size()), 0);
+        std::string out = decode_entry(d, s.w.bytes, int32_t(expected.size()), 0);
         EXPECT_TRUE(out == expected) << size;
         EXPECT_EQ(d.ctx->unpacked_left, -1) << size;
         free_decoder(d);
@@ -602,7 +564,7 @@ TEST(LzDecode, RandomAndMutatedStreamsEndCleanly) {
             init_cipher(d.ctx, "pw");
             d.ctx->cipher_version = 20;
         }
-        unpack(d, packed, unpacked, solid, rng() % 8 == 0);
+        decode_entry(d, packed, unpacked, solid, rng() % 8 == 0);
         ASSERT_LE(d.ctx->window_pos, window_size);
         ASSERT_EQ(d.ctx->flush_pos, d.ctx->window_pos);
         ASSERT_LT(d.ctx->current_channel, 4);
@@ -651,7 +613,7 @@ TEST(LzDecode, PackerPiecesRoundTrip) {
                 init_cipher(d.ctx, "pieces");
                 d.ctx->cipher_version = 20;
             }
-            std::string out = unpack(d, packed, int32_t(files[i].size()), solid[i]);
+            std::string out = decode_entry(d, packed, int32_t(files[i].size()), solid[i]);
             EXPECT_TRUE(out == files[i]) << pad << " " << i;
             EXPECT_EQ(d.ctx->unpacked_left, -1) << pad << " " << i;
         }
@@ -663,7 +625,7 @@ TEST(LzDecode, SampleCompressedEntryPassesChecksum) {
     Decoder d = new_decoder();
     std::string packed = sample_data("external/rar2-unix-owner.rar", 20 + 40, 17);
     ASSERT_EQ(packed.size(), 17u);
-    std::string out = unpack(d, packed, 4, 0);
+    std::string out = decode_entry(d, packed, 4, 0);
     EXPECT_EQ(out.size(), 4u);
     EXPECT_EQ(~d.ctx->file_checksum, 0x7e3265a8u);
     free_decoder(d);
@@ -686,7 +648,7 @@ TEST(LzDecode, SampleEncryptedEntriesDecodeWithTheirPassword) {
             strcpy(d.ctx->password, password);
             init_cipher(d.ctx, d.ctx->password);
             d.ctx->cipher_version = 20;
-            std::string out = unpack(d, packed, 7, 0);
+            std::string out = decode_entry(d, packed, 7, 0);
             EXPECT_EQ(out == stored, right) << password;
             EXPECT_EQ(~d.ctx->file_checksum == e.crc, right) << password;
         }

@@ -3,7 +3,6 @@
 // carry-over and decryption.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -86,31 +85,12 @@ void piece_end(void *user, uint64_t packed_size) {
 std::string unpack_piece(Decoder &d, const std::string &packed, size_t size, int solid,
                          const char *password, bool *checksum_ok) {
     ExtractionContext *ctx = d.ctx;
-    FILE *in = tmpfile();
-    fwrite(packed.data(), 1, packed.size(), in);
-    rewind(in);
-    FILE *out = tmpfile();
-    ctx->input_stream = in;
-    ctx->output_stream = out;
-    ctx->packed_left = int32_t(packed.size());
-    ctx->unpacked_left = int32_t(size);
-    ctx->file_checksum = 0xFFFFFFFF;
-    ctx->decode_only = 0;
-    ctx->archive_format = 2;
     ctx->cipher_version = 0;
     if (password) {
-        ctx->cipher_version = 20;
+        ctx->cipher_version = unp_ver_20;
         init_cipher(ctx, password);
     }
-    unpack_file(ctx, d.window, solid);
-    std::string result;
-    rewind(out);
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, out)) > 0)
-        result.append(buffer, n);
-    fclose(in);
-    fclose(out);
+    std::string result = decode_entry(d, packed, int32_t(size), solid);
     uint32_t crc = ~crc32_update(ctx, 0xFFFFFFFF, result.data(), result.size());
     *checksum_ok = ~ctx->file_checksum == crc;
     return result;
@@ -140,15 +120,13 @@ RoundTrip pack_files(const std::vector<std::string> &files, int level, bool soli
     lz_encoder_free(e);
     if (password) {
         // Each piece is enciphered on its own, with a fresh key.
-        ExtractionContext *c =
-            static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
-        build_crc_table(c);
+        ExtractionContext *c = new_extraction_context();
         for (Packed &p : rt.pieces) {
             init_cipher(c, password);
             for (size_t k = 0; k < p.bytes.size(); k += 16)
                 encrypt_block(c, reinterpret_cast<uint8_t *>(&p.bytes[k]));
         }
-        free(c);
+        free_extraction_context(c);
     }
     return rt;
 }

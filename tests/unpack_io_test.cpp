@@ -1,41 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 
 #include "archive/cipher.h"
 #include "archive/crc.h"
+#include "tests/support/decoder.h"
 #include "tests/support/entry_data.h"
 #include "unpack/unpack_io.h"
 
 namespace {
-
-struct Io {
-    ExtractionContext *ctx;
-    uint8_t *window;
-};
-
-Io new_io(const std::string &packed) {
-    Io io;
-    io.ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
-    io.window = static_cast<uint8_t *>(calloc(1, window_size));
-    io.ctx->window = io.window;
-    build_crc_table(io.ctx);
-    io.ctx->input_stream = tmpfile();
-    fwrite(packed.data(), 1, packed.size(), io.ctx->input_stream);
-    rewind(io.ctx->input_stream);
-    io.ctx->packed_left = int32_t(packed.size());
-    return io;
-}
-
-void free_io(Io &io) {
-    if (io.ctx->input_stream)
-        fclose(io.ctx->input_stream);
-    free(io.window);
-    free(io.ctx);
-}
 
 std::string buffer_at(const ExtractionContext *ctx, size_t from, size_t n) {
     return std::string(reinterpret_cast<const char *>(ctx->input_buffer) + from, n);
@@ -56,7 +31,7 @@ TEST(UnpackIo, FillsAndRefills) {
     };
     for (const Case &c : cases) {
         std::string packed = random_bytes(c.packed, c.packed);
-        Io io = new_io(packed);
+        Decoder io = decoder_reading(packed);
         ExtractionContext *ctx = io.ctx;
         ctx->input_bit = 5;
         fill_input(ctx, 1);
@@ -74,12 +49,12 @@ TEST(UnpackIo, FillsAndRefills) {
             EXPECT_EQ(buffer_at(ctx, 32, c.packed - 8192), packed.substr(8192)) << c.packed;
         }
         EXPECT_LE(ctx->packed_left, 0) << c.packed;
-        free_io(io);
+        free_decoder(io);
     }
 }
 
 TEST(UnpackIo, ReadPackedStopsAtTheEndOfTheArchive) {
-    Io io = new_io(random_bytes(50, 1));
+    Decoder io = decoder_reading(random_bytes(50, 1));
     io.ctx->packed_left = 1000; // the header promises more than the file holds
     uint8_t buffer[1024];
     EXPECT_EQ(read_packed(io.ctx, buffer, 1024), 50);
@@ -91,21 +66,20 @@ TEST(UnpackIo, ReadPackedStopsAtTheEndOfTheArchive) {
     memset(buffer, 7, 16);
     EXPECT_EQ(read_packed(io.ctx, buffer, 16), 0);
     EXPECT_EQ(buffer[0], 7); // nothing deciphered
-    free_io(io);
+    free_decoder(io);
 }
 
 // Packed data enciphered in 16-byte blocks is deciphered across the first
 // fill and the refills, the key running on; version 15 passes it through.
 TEST(UnpackIo, EncryptedDataAcrossFills) {
     std::string plain = random_bytes(8192 + 8160 + 8160 + 48, 9);
-    ExtractionContext *key = static_cast<ExtractionContext *>(calloc(1, sizeof *key));
-    build_crc_table(key);
+    ExtractionContext *key = new_extraction_context();
     init_cipher(key, "password");
     std::string sealed = plain;
     for (size_t at = 0; at < sealed.size(); at += 16)
         encrypt_block(key, reinterpret_cast<uint8_t *>(&sealed[at]));
     for (int version : {20, 15}) {
-        Io io = new_io(sealed);
+        Decoder io = decoder_reading(sealed);
         init_cipher(io.ctx, "password");
         io.ctx->cipher_version = version;
         const std::string &want = version == 20 ? plain : sealed;
@@ -117,9 +91,9 @@ TEST(UnpackIo, EncryptedDataAcrossFills) {
             got += buffer_at(io.ctx, 32, size_t(io.ctx->input_top) - 32);
         }
         EXPECT_TRUE(got == want) << version;
-        free_io(io);
+        free_decoder(io);
     }
-    free(key);
+    free_extraction_context(key);
 }
 
 TEST(UnpackIo, WriteOutputAndChecksums) {
@@ -131,7 +105,7 @@ TEST(UnpackIo, WriteOutputAndChecksums) {
     const std::string data = "The quick brown fox";
     const Case cases[] = {{2, 0, true}, {1, 0, true}, {2, 1, true}, {2, 0, false}};
     for (const Case &c : cases) {
-        Io io = new_io("");
+        Decoder io = decoder_reading("");
         ExtractionContext *ctx = io.ctx;
         ctx->archive_format = c.archive_format;
         ctx->decode_only = c.decode_only;
@@ -148,7 +122,7 @@ TEST(UnpackIo, WriteOutputAndChecksums) {
         EXPECT_EQ(ctx->file_checksum, want) << c.archive_format << c.decode_only << c.stream;
         if (ctx->output_stream)
             fclose(ctx->output_stream);
-        free_io(io);
+        free_decoder(io);
     }
 }
 
@@ -167,7 +141,7 @@ TEST(UnpackIo, FlushWritesTheWaitingSpanInOrder) {
         {500, 500, 0, 0},                                            // nothing waits
     };
     for (const Case &c : cases) {
-        Io io = new_io("");
+        Decoder io = decoder_reading("");
         ExtractionContext *ctx = io.ctx;
         for (uint32_t i = 0; i < window_size; i++)
             io.window[i] = uint8_t(i * 31 + (i >> 8));
@@ -184,13 +158,13 @@ TEST(UnpackIo, FlushWritesTheWaitingSpanInOrder) {
             want += char(io.window[(c.first + k) & window_mask]);
         EXPECT_TRUE(out == want) << std::hex << c.flush_pos << " " << c.window_pos;
         fclose(ctx->output_stream);
-        free_io(io);
+        free_decoder(io);
     }
 }
 
 TEST(UnpackIo, ResetKeepsSolidStateAndClearsTheRest) {
     for (int solid : {1, 0}) {
-        Io io = new_io("");
+        Decoder io = decoder_reading("");
         ExtractionContext *ctx = io.ctx;
         memset(io.window, 0xAA, window_size);
         memset(ctx->kept_lengths, 5, sizeof ctx->kept_lengths);
@@ -218,7 +192,7 @@ TEST(UnpackIo, ResetKeepsSolidStateAndClearsTheRest) {
         EXPECT_EQ(io.window[max_distance - 1], 0xAA);
         EXPECT_EQ(io.window[max_distance], solid ? 0xAA : 0);
         EXPECT_EQ(io.window[window_mask], solid ? 0xAA : 0);
-        free_io(io);
+        free_decoder(io);
     }
 }
 

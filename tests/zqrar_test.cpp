@@ -7,11 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/cipher.h"
-#include "archive/crc.h"
-#include "archive/extraction_context.h"
 #include "archive/rar_format.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/entry_data.h"
 #include "tests/support/test_paths.h"
 
 namespace {
@@ -311,28 +309,11 @@ TEST_F(ZqrarFixture, ExtractsSyntheticSolidStream) {
     EXPECT_NE(stat((dir + "/unsafe.txt").c_str(), &info), 0);
 }
 
-// A stored entry enciphered with the setup's built-in password, as the
-// installer carries its files.
-RarFileEntry installer_entry(const std::string &name, const std::string &data) {
-    RarFileEntry entry = rar_stored_entry(name, data);
-    std::string packed = data;
-    packed.resize((data.size() + 15) / 16 * 16, '\0');
-    ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
-    build_crc_table(ctx);
-    init_cipher(ctx, built_in_password);
-    for (size_t at = 0; at < packed.size(); at += 16)
-        encrypt_block(ctx, reinterpret_cast<uint8_t *>(&packed[at]));
-    free(ctx);
-    entry.flags = 0x8004;
-    entry.packed = packed;
-    entry.unp_size = int64_t(data.size());
-    return entry;
-}
-
 TEST_F(ZqrarFixture, InstallerPasswordOnlyWhenAsked) {
-    std::string setup =
-        save("setup.exe", std::string(0x18000, 'p') +
-                              rar_archive({installer_entry("ZQNG.DAT", "data of the product")}));
+    std::string setup = save(
+        "setup.exe",
+        std::string(0x18000, 'p') +
+            rar_archive({encrypted_entry("ZQNG.DAT", "data of the product", built_in_password)}));
     ToolRun r = run({"t", setup, "--installer"});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(has_line(r.out, "OK        ZQNG.DAT")) << r.out;

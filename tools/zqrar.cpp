@@ -4,12 +4,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
 
-#include "archive/crc.h"
 #include "archive/extract.h"
 #include "archive/extraction_context.h"
 #include "archive/header_reader.h"
@@ -483,14 +481,13 @@ int main(int argc, char **argv) {
     if (args.languages && !select_languages(args.languages))
         return usage_error("unknown language list ", args.languages);
 
-    ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof(ExtractionContext)));
+    ExtractionContext *ctx = new_extraction_context();
     if (!ctx) {
         fputs("zqrar: out of memory\n", stderr);
         return exit_failed;
     }
-    build_crc_table(ctx);
     status = listing ? list_archive(ctx, args.archive) : run_extraction(ctx, args);
     close_stream(ctx->archive_stream);
-    free(ctx);
+    free_extraction_context(ctx);
     return status;
 }

@@ -130,14 +130,6 @@ void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t siz
         table->quick[top] = 0;
 }
 
-// The extraction entry points channel_tables at the storages; a record made
-// elsewhere gets the same wiring on first use.
-static DecodeTable *channel_table(ExtractionContext *ctx, int32_t channel) {
-    if (!ctx->channel_tables[channel])
-        ctx->channel_tables[channel] = &ctx->channel_storage[channel];
-    return ctx->channel_tables[channel];
-}
-
 static uint32_t take_bits(ExtractionContext *ctx, uint32_t n) {
     uint32_t value = peek_bits(ctx) >> (16 - n);
     skip_bits(ctx, n);
@@ -199,7 +191,7 @@ void read_code_tables(ExtractionContext *ctx) {
 
     if (ctx->multimedia_block) {
         for (int32_t k = 0; k < ctx->channel_count; k++)
-            build_decode_table(lengths + channel_symbols * uint32_t(k), channel_table(ctx, k),
+            build_decode_table(lengths + channel_symbols * uint32_t(k), ctx->channel_tables[k],
                                channel_symbols);
     } else {
         build_decode_table(lengths, &ctx->main_table, main_symbols);
@@ -214,7 +206,7 @@ void read_trailing_tables(ExtractionContext *ctx) {
     if (uint32_t(ctx->input_top) < ctx->input_pos + lookahead_min_bytes)
         return;
     if (ctx->multimedia_block) {
-        decode_symbol(ctx, channel_table(ctx, ctx->current_channel));
+        decode_symbol(ctx, ctx->channel_tables[ctx->current_channel]);
         if (ctx->symbol == symbol_channel_new_tables)
             read_code_tables(ctx);
         return;

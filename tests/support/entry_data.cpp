@@ -5,6 +5,8 @@
 #include <random>
 #include <vector>
 
+#include "archive/cipher.h"
+#include "archive/extraction_context.h"
 #include "pack/lz_encode.h"
 
 std::string random_bytes(size_t n, uint32_t seed) {
@@ -35,5 +37,21 @@ RarFileEntry compressed_entry(const std::string &name, const std::string &data) 
     item.packed.assign(packed.begin(), packed.end());
     item.unp_size = int64_t(data.size());
     item.file_crc = rar_crc32(data);
+    return item;
+}
+
+RarFileEntry encrypted_entry(const std::string &name, const std::string &data,
+                             const char *password) {
+    ExtractionContext *ctx = new_extraction_context();
+    init_cipher(ctx, password);
+    std::string packed = data;
+    packed.resize((data.size() + 15) / 16 * 16, '\0');
+    for (size_t at = 0; at < packed.size(); at += 16)
+        encrypt_block(ctx, reinterpret_cast<uint8_t *>(&packed[at]));
+    free_extraction_context(ctx);
+    RarFileEntry item = rar_stored_entry(name, data);
+    item.flags |= flag_encrypted;
+    item.packed = packed;
+    item.unp_size = int64_t(data.size());
     return item;
 }
