@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "archive/cpu_features.h"
 #include "archive/extraction_context.h"
 
 // clang-format off
@@ -336,15 +337,6 @@ ZQ_VECTOR_TARGET static void decrypt_blocks_vector(const uint8_t *subst, const u
     key[2] = k2;
     key[3] = k3;
 }
-
-static bool processor_has_byte_permutes() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi");
-}
-
-// Asked once at start-up, which needs no guard as a first-use static would.
-static const bool vector_cipher_available = processor_has_byte_permutes();
 #endif
 
 void decrypt_blocks(ExtractionContext *ctx, uint8_t *data, size_t count) {
@@ -352,7 +344,7 @@ void decrypt_blocks(ExtractionContext *ctx, uint8_t *data, size_t count) {
     uint32_t key[4];
     memcpy(key, ctx->cipher_key, sizeof key);
 #if defined(ZQ_CIPHER_VECTOR)
-    if (vector_cipher_available) {
+    if (cpu_features.byte_permutes) {
         size_t whole = count & ~size_t(15);
         decrypt_blocks_vector(ctx->subst_table, ctx->crc_table, key, data, whole);
         data += 16 * whole;
@@ -374,6 +366,12 @@ void decrypt_blocks(ExtractionContext *ctx, uint8_t *data, size_t count) {
 #endif
     decrypt_blocks_scalar(ctx->subst_table, ctx->crc_table, key, data, count);
     memcpy(ctx->cipher_key, key, sizeof key);
+}
+
+const char *decrypt_blocks_path() {
+    if (cpu_features.byte_permutes)
+        return "byte permutes";
+    return cpu_features.switched_off ? "scalar rounds (ZQ_NO_VECTOR)" : "scalar rounds";
 }
 
 void decrypt_blocks_portable(ExtractionContext *ctx, uint8_t *data, size_t count) {

@@ -22,5 +22,8 @@ void decrypt_block(ExtractionContext *ctx, uint8_t *block);
 void decrypt_blocks(ExtractionContext *ctx, uint8_t *data, size_t count);
 // decrypt_blocks without the vector path, for comparing the two.
 void decrypt_blocks_portable(ExtractionContext *ctx, uint8_t *data, size_t count);
+// What decrypt_blocks runs on this machine, in words, for tests and
+// benchmarks to report.
+const char *decrypt_blocks_path();
 // Key update from 16 enciphered bytes.
 void mix_key(ExtractionContext *ctx, const uint8_t *block);

@@ -5,6 +5,7 @@
 // Both return exactly the same value for every input and starting value.
 #include "archive/crc.h"
 
+#include "archive/cpu_features.h"
 #include "archive/extraction_context.h"
 
 #if defined(__x86_64__)
@@ -161,24 +162,22 @@ crc32_update_clmul(const ExtractionContext *ctx, uint32_t value, const uint8_t *
     value = crc32_update_portable(ctx, 0, last, sizeof last);
     return crc32_update_portable(ctx, value, p, count);
 }
-
-static bool cpu_has_clmul() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("pclmul");
-}
-
-// Asked once at start-up, which needs no guard as a first-use static would.
-static const bool has_clmul = cpu_has_clmul();
 #endif
 
 uint32_t crc32_update(const ExtractionContext *ctx, uint32_t value, const void *bytes,
                       size_t count) {
 #if defined(__x86_64__)
     // Below 64 bytes the set-up and the final 16 table bytes eat the gain.
-    if (count >= 64 && has_clmul)
+    if (count >= 64 && cpu_features.carryless_multiply)
         return crc32_update_clmul(ctx, value, static_cast<const uint8_t *>(bytes), count);
 #endif
     return crc32_update_portable(ctx, value, bytes, count);
+}
+
+const char *crc32_path() {
+    if (cpu_features.carryless_multiply)
+        return "carry-less multiply";
+    return cpu_features.switched_off ? "table loop (ZQ_NO_VECTOR)" : "table loop";
 }
 
 uint16_t checksum16_update(uint32_t value, const void *bytes, size_t count) {

@@ -19,6 +19,9 @@ uint32_t crc32_update(const ExtractionContext *ctx, uint32_t value, const void *
 // the processor has one.
 uint32_t crc32_update_portable(const ExtractionContext *ctx, uint32_t value, const void *bytes,
                                size_t count);
+// What crc32_update runs on this machine, in words, for tests and
+// benchmarks to report.
+const char *crc32_path();
 uint16_t checksum16_update(uint32_t value, const void *bytes, size_t count);
 // kind 1: checksum16_update zero-extended; any other kind: crc32_update.
 uint32_t update_checksum(const ExtractionContext *ctx, uint32_t value, const void *bytes,

@@ -6,9 +6,10 @@
 // password, in calls of 8160 bytes (what the decoder's refills ask for) and of
 // 64 bytes (the last blocks of small entries), once with
 // decrypt_blocks_portable and once with decrypt_blocks (sixteen blocks per
-// vector register where the processor has the byte permutes). Each figure is
-// the best of RUNS (default 5) runs, in MB/s (10^6 bytes) per second of CPU
-// time. Both paths must give the same bytes and key, or the program fails.
+// vector register where the processor has the byte permutes and ZQ_NO_VECTOR
+// does not turn them off). Each figure is the best of RUNS (default 5) runs,
+// in MB/s (10^6 bytes) per second of CPU time. Both paths must give the same
+// bytes and key, or the program fails.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -53,13 +54,8 @@ int main(int argc, char **argv) {
     for (auto &b : sealed)
         b = uint8_t(rng());
 
-#if defined(__x86_64__)
-    const char *fast = __builtin_cpu_supports("avx512vbmi") ? "byte permutes" : "scalar rounds";
-#else
-    const char *fast = "scalar rounds";
-#endif
     std::printf("deciphering %zu bytes, best of %d, MB/s of CPU time; decrypt_blocks uses: %s\n",
-                sealed.size(), runs, fast);
+                sealed.size(), runs, decrypt_blocks_path());
     std::printf("%10s %12s %15s %8s\n", "call size", "portable", "decrypt_blocks", "ratio");
     for (size_t chunk : chunks) {
         std::vector<uint8_t> portable_plain, fast_plain;

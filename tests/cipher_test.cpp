@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -201,8 +202,12 @@ TEST_F(CipherFixture, MixKeyXorsCrcEntries) {
 // processor has the byte permutes, in up to four groups of sixteen with the
 // last few blocks padded to a group: every count around those sizes, and a
 // chain enciphered block by block, must come out as decrypt_block gives it,
-// with the same key after, by both paths.
+// with the same key after, by both paths. The output says which path
+// decrypt_blocks took.
 TEST_F(CipherFixture, BulkDecryptMatchesBlockByBlock) {
+    std::printf("decrypt_blocks runs: %s; decrypt_blocks_portable: scalar rounds\n",
+                decrypt_blocks_path());
+    RecordProperty("decrypt_blocks", decrypt_blocks_path());
     const char *passwords[] = {"A", built_in_password,
                                "a long password of more than thirty-two characters"};
     const size_t counts[] = {0,  1,  2,  3,  4,  5,  7,  8,  9,  13,  15,  16,  17,
