@@ -8,7 +8,6 @@
 // appears outside the target folder, and every file left in the target is
 // one of the archive's files, complete and verified.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -26,6 +25,7 @@
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/entry_data.h"
+#include "tests/support/extraction_fixture.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/test_paths.h"
 
@@ -33,65 +33,27 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-struct BadInputTest : testing::Test {
-    std::string root;
-    char target[MAX_PATH] = "D:\\Target";
+struct BadInputTest : ExtractionFixture {
     std::vector<std::string> contents; // every file content the archive may yield
 
-    void SetUp() override {
-        root = make_temp_dir("bad-input");
-        ASSERT_FALSE(root.empty());
-        host_set_root(root.c_str());
-        ui_language = 1;
-        strcpy(product_file_base, "ZQNG");
-        reset_target();
-    }
-    void TearDown() override {
-        strcpy(product_file_base, "ZQNG*.*");
-        ui_language = 0;
-        remove_tree(root);
-    }
-    void reset_target() {
-        remove_tree(root + "/D");
-        mkdir((root + "/D").c_str(), 0777);
-        mkdir((root + "/D/Target").c_str(), 0777);
-        host_message_boxes().clear();
-    }
     ExtractionResult run(const std::string &archive) {
         reset_target();
-        write_file(root + "/setup.exe", archive);
+        write_file(setup_path(), archive);
         strcpy(target, "D:\\Target");
-        return extract_archive(nullptr, (root + "/setup.exe").c_str(), target);
-    }
-    std::string in_target(const std::string &host) const { return root + "/D/Target/" + host; }
-    bool exists(const std::string &host) const {
-        struct stat info;
-        return stat(in_target(host).c_str(), &info) == 0;
+        return extract_archive(nullptr, setup_path().c_str(), target);
     }
     // The invariants every run keeps; returns the files in the target.
     Names check_run(ExtractionResult result) const {
         const ExtractionResult known[] = {0, 1, 2, 3, 4, 9, -1};
         EXPECT_NE(std::find(std::begin(known), std::end(known), result), std::end(known))
             << "result " << result;
-        Names everything;
-        list_files(root, "", &everything);
-        for (const std::string &file : everything)
-            EXPECT_TRUE(file == "setup.exe" || file.rfind("D/Target/", 0) == 0)
-                << "written outside the target: " << file;
-        Names files;
-        list_files(root + "/D/Target", "", &files);
+        Names files = target_files();
         for (const std::string &file : files) {
             std::string data = read_file(in_target(file));
             EXPECT_NE(std::find(contents.begin(), contents.end(), data), contents.end())
                 << file << " holds bytes that are no file of the archive";
         }
         return files;
-    }
-    Names captions() const {
-        Names result;
-        for (const HostMessageBox &box : host_message_boxes())
-            result.push_back(box.caption);
-        return result;
     }
 };
 
@@ -415,7 +377,7 @@ TEST_F(BadInputTest, ExtremeSizes) {
         ExtractionResult result = run(rar_archive({entry}));
         check_run(result);
         EXPECT_EQ(result, c.result);
-        EXPECT_EQ(exists("SIZE.BIN"), c.written);
+        EXPECT_EQ(exists(in_target("SIZE.BIN")), c.written);
         EXPECT_EQ(captions(), c.result == 3   ? Names{"SIZE.BIN"}
                               : c.result == 2 ? Names{"setup.exe"}
                                               : Names{});
@@ -461,8 +423,8 @@ TEST_F(BadInputTest, HostileNames) {
         if (c.result != 0) {
             EXPECT_TRUE(present.empty());
         } else {
-            EXPECT_TRUE(exists(c.written));
-            EXPECT_TRUE(exists("AFTER.TXT"));
+            EXPECT_TRUE(exists(in_target(c.written)));
+            EXPECT_TRUE(exists(in_target("AFTER.TXT")));
         }
     }
 }

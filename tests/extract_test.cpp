@@ -23,6 +23,7 @@
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/entry_data.h"
+#include "tests/support/extraction_fixture.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/test_paths.h"
 
@@ -84,39 +85,10 @@ solid_entries(const std::vector<std::pair<std::string, std::string>> &files, con
     return entries;
 }
 
-struct ExtractTest : testing::Test {
-    std::string root;
-    char target[MAX_PATH] = "D:\\Target";
-    LanguageEntry saved_table[4];
-
-    void SetUp() override {
-        root = make_temp_dir("extract");
-        ASSERT_FALSE(root.empty());
-        host_set_root(root.c_str());
-        mkdir((root + "/D").c_str(), 0777);
-        mkdir((root + "/D/Target").c_str(), 0777);
-        memcpy(saved_table, language_table, sizeof saved_table);
-        strcpy(product_file_base, "ZQNG");
-        ui_language = 1;
-        host_message_boxes().clear();
-        host_control_text_log().clear();
-    }
-    void TearDown() override {
-        memcpy(language_table, saved_table, sizeof saved_table);
-        strcpy(product_file_base, "ZQNG*.*");
-        ui_language = 0;
-        remove_tree(root);
-    }
-
-    std::string archive_path() const { return root + "/setup.exe"; }
+struct ExtractTest : ExtractionFixture {
     ExtractionResult run(const std::string &archive, const ExtractOptions *options = nullptr) {
-        write_file(archive_path(), archive);
-        return extract_archive_ex(nullptr, archive_path().c_str(), target, options);
-    }
-    std::string in_target(const std::string &name) const { return root + "/D/Target/" + name; }
-    bool exists(const std::string &host) const {
-        struct stat info;
-        return stat(host.c_str(), &info) == 0;
+        write_file(setup_path(), archive);
+        return extract_archive_ex(nullptr, setup_path().c_str(), target, options);
     }
     std::vector<std::string> progress() const {
         std::vector<std::string> names;
@@ -125,12 +97,6 @@ struct ExtractTest : testing::Test {
             names.push_back(entry.second);
         }
         return names;
-    }
-    std::vector<std::string> captions() const {
-        std::vector<std::string> result;
-        for (const HostMessageBox &box : host_message_boxes())
-            result.push_back(box.caption);
-        return result;
     }
 };
 
@@ -597,8 +563,8 @@ TEST_F(ExtractTest, Volumes) {
 }
 
 TEST_F(ExtractTest, ExternalMultiVolumeFirstPartEnds) {
-    write_file(archive_path(), read_file(test_data("external/rar20-multivolume-part1.rar")));
-    EXPECT_EQ(extract_archive(nullptr, archive_path().c_str(), target), 2);
+    write_file(setup_path(), read_file(test_data("external/rar20-multivolume-part1.rar")));
+    EXPECT_EQ(extract_archive(nullptr, setup_path().c_str(), target), 2);
     EXPECT_FALSE(exists(in_target("exe")));
     EXPECT_FALSE(exists(in_target("jpg")));
 }
@@ -638,13 +604,13 @@ TEST_F(ExtractTest, DiskFullLeavesNoPartialFile) {
     for (size_t size : {size_t(3000), size_t(100000)}) {
         std::string archive = rar_archive({rar_stored_entry("SMALL.TXT", "ok"),
                                            rar_stored_entry("BIG.DAT", pattern_data(size, 9))});
-        write_file(archive_path(), archive);
+        write_file(setup_path(), archive);
         strcpy(target, "D:\\Target");
         host_message_boxes().clear();
         ExtractionResult result;
         {
             FileSizeLimit limit(1000);
-            result = extract_archive(nullptr, archive_path().c_str(), target);
+            result = extract_archive(nullptr, setup_path().c_str(), target);
         }
         EXPECT_EQ(result, 3) << size;
         EXPECT_FALSE(exists(in_target("BIG.DAT"))) << size;
@@ -721,8 +687,8 @@ TEST_F(ExtractTest, TestOnlyWritesNothing) {
 }
 
 TEST_F(ExtractTest, ExternalStoredEntriesWithLongHeaders) {
-    write_file(archive_path(), read_file(test_data("external/rar202-comment-nopsw.rar")));
-    ASSERT_EQ(extract_archive(nullptr, archive_path().c_str(), target), 0);
+    write_file(setup_path(), read_file(test_data("external/rar202-comment-nopsw.rar")));
+    ASSERT_EQ(extract_archive(nullptr, setup_path().c_str(), target), 0);
     struct stat info;
     ASSERT_EQ(stat(in_target("FILE1.TXT").c_str(), &info), 0);
     EXPECT_EQ(info.st_size, 7);
@@ -733,9 +699,9 @@ TEST_F(ExtractTest, ExternalStoredEntriesWithLongHeaders) {
 
 TEST_F(ExtractTest, ExternalEncryptedCompressedEntries) {
     std::string plain_archive = read_file(test_data("external/rar202-comment-nopsw.rar"));
-    write_file(archive_path(), read_file(test_data("external/rar202-comment-psw.rar")));
+    write_file(setup_path(), read_file(test_data("external/rar202-comment-psw.rar")));
     ExtractOptions options = {"password", 0, nullptr, nullptr};
-    ASSERT_EQ(extract_archive_ex(nullptr, archive_path().c_str(), target, &options), 0);
+    ASSERT_EQ(extract_archive_ex(nullptr, setup_path().c_str(), target, &options), 0);
     std::string file1 = read_file(in_target("FILE1.TXT"));
     std::string file2 = read_file(in_target("FILE2.TXT"));
     EXPECT_EQ(file1.size(), 7u);
@@ -744,21 +710,21 @@ TEST_F(ExtractTest, ExternalEncryptedCompressedEntries) {
 
     // The built-in password is another one.
     strcpy(target, "D:\\Target");
-    EXPECT_EQ(extract_archive(nullptr, archive_path().c_str(), target), 3);
+    EXPECT_EQ(extract_archive(nullptr, setup_path().c_str(), target), 3);
     EXPECT_FALSE(exists(in_target("FILE1.TXT"))); // replaced by a bad copy, then removed
     EXPECT_EQ(captions(), std::vector<std::string>{"FILE1.TXT"});
 }
 
 TEST_F(ExtractTest, ExternalVersion15Entries) {
-    write_file(archive_path(), read_file(test_data("external/rar15-dirs.rar")));
-    EXPECT_EQ(extract_archive(nullptr, archive_path().c_str(), target), 3);
+    write_file(setup_path(), read_file(test_data("external/rar15-dirs.rar")));
+    EXPECT_EQ(extract_archive(nullptr, setup_path().c_str(), target), 3);
     EXPECT_FALSE(exists(in_target("EXE/TEST.EXE")));
     EXPECT_EQ(captions(), std::vector<std::string>{"EXE\\TEST.EXE"});
 }
 
 TEST_F(ExtractTest, ExternalUnixEntryWithSubBlocks) {
-    write_file(archive_path(), read_file(test_data("external/rar2-unix-owner.rar")));
-    ASSERT_EQ(extract_archive(nullptr, archive_path().c_str(), target), 0);
+    write_file(setup_path(), read_file(test_data("external/rar2-unix-owner.rar")));
+    ASSERT_EQ(extract_archive(nullptr, setup_path().c_str(), target), 0);
     EXPECT_EQ(read_file(in_target("file.txt")).size(), 4u);
     EXPECT_EQ(GetFileAttributesA("D:\\Target\\file.txt"), DWORD(0x20));
 }
@@ -788,8 +754,8 @@ TEST_F(ExtractTest, SyntheticVectors) {
         SCOPED_TRACE(c.file);
         strcpy(target, "D:\\Target");
         host_message_boxes().clear();
-        write_file(archive_path(), read_file(test_data(std::string("synthetic/") + c.file)));
-        EXPECT_EQ(extract_archive_ex(nullptr, archive_path().c_str(), target, &options), c.result);
+        write_file(setup_path(), read_file(test_data(std::string("synthetic/") + c.file)));
+        EXPECT_EQ(extract_archive_ex(nullptr, setup_path().c_str(), target, &options), c.result);
         EXPECT_EQ(captions(), c.captions);
         std::map<std::string, std::string> written;
         for (const auto &file : c.written)

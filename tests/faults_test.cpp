@@ -6,7 +6,6 @@
 // outside the target folder, and every file left in the target is complete
 // and verified.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstring>
 #include <map>
@@ -19,6 +18,7 @@
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/entry_data.h"
+#include "tests/support/extraction_fixture.h"
 #include "tests/support/test_paths.h"
 
 namespace {
@@ -58,59 +58,28 @@ FaultArchive fault_archive() {
     return archive;
 }
 
-struct FaultsTest : testing::Test {
-    std::string root;
-    char target[MAX_PATH] = "D:\\Target";
+struct FaultsTest : ExtractionFixture {
     FaultArchive archive = fault_archive();
 
     void SetUp() override {
-        root = make_temp_dir("faults");
-        ASSERT_FALSE(root.empty());
-        host_set_root(root.c_str());
-        ui_language = 1;
-        strcpy(product_file_base, "ZQNG");
-        for (int i = 0; i < 3; ++i)
-            language_table[i].selected = 1;
+        ExtractionFixture::SetUp();
         host_faults_clear();
-        reset_target();
-        write_file(root + "/setup.exe", archive.bytes);
+        write_file(setup_path(), archive.bytes);
     }
     void TearDown() override {
         host_faults_clear();
-        for (int i = 0; i < 3; ++i)
-            language_table[i].selected = 1;
-        strcpy(product_file_base, "ZQNG*.*");
-        ui_language = 0;
-        remove_tree(root);
+        ExtractionFixture::TearDown();
     }
 
-    void reset_target() {
-        remove_tree(root + "/D");
-        mkdir((root + "/D").c_str(), 0777);
-        mkdir((root + "/D/Target").c_str(), 0777);
-        host_message_boxes().clear();
-        host_control_text_log().clear();
-    }
     ExtractionResult run() {
         strcpy(target, "D:\\Target");
-        return extract_archive(nullptr, (root + "/setup.exe").c_str(), target);
-    }
-    std::string in_target(const std::string &host) const { return root + "/D/Target/" + host; }
-    bool exists(const std::string &host) const {
-        struct stat info;
-        return stat(in_target(host).c_str(), &info) == 0;
+        return extract_archive(nullptr, setup_path().c_str(), target);
     }
 
     // Nothing outside the target; each file in it is one of the archive's,
     // complete and correct. Returns the names present.
     std::vector<std::string> check_target() const {
-        std::vector<std::string> outside;
-        list_files(root, "", &outside);
-        for (const std::string &file : outside)
-            EXPECT_TRUE(file == "setup.exe" || file.rfind("D/Target/", 0) == 0)
-                << "written outside the target: " << file;
-        std::vector<std::string> files;
-        list_files(root + "/D/Target", "", &files);
+        std::vector<std::string> files = target_files();
         for (const std::string &file : files) {
             const Entry *known = nullptr;
             for (const Entry &entry : archive.entries)
@@ -125,14 +94,13 @@ struct FaultsTest : testing::Test {
         }
         return files;
     }
+    // The captions of the messages shown, each of them the driver's error.
     std::vector<std::string> captions() const {
-        std::vector<std::string> result;
         for (const HostMessageBox &box : host_message_boxes()) {
             EXPECT_EQ(box.text, "Cannot install file.");
             EXPECT_EQ(box.type, UINT(MB_ICONERROR));
-            result.push_back(box.caption);
         }
-        return result;
+        return ExtractionFixture::captions();
     }
 };
 
@@ -185,7 +153,7 @@ TEST_F(FaultsTest, ArchiveReadsEndEarlyOrFail) {
                 // partial file is removed.
                 EXPECT_EQ(result, 3);
                 EXPECT_EQ(captions(), Names{archive.entries[k].name});
-                EXPECT_FALSE(exists(archive.entries[k].host));
+                EXPECT_FALSE(exists(in_target(archive.entries[k].host)));
             }
         }
     }
@@ -213,7 +181,7 @@ TEST_F(FaultsTest, DiskFull) {
         EXPECT_GT(host_fault_stream_count(), 0);
         EXPECT_EQ(captions(), Names{archive.entries[c.entry].name});
         EXPECT_EQ(check_target().size(), c.entry);
-        EXPECT_FALSE(exists(archive.entries[c.entry].host));
+        EXPECT_FALSE(exists(in_target(archive.entries[c.entry].host)));
     }
 }
 
@@ -240,7 +208,7 @@ TEST_F(FaultsTest, CreationRefused) {
         EXPECT_GT(host_fault_count(c.kind), 0);
         EXPECT_EQ(captions(), Names{"D:\\Target\\" + archive.entries[c.entry].name});
         EXPECT_EQ(check_target().size(), c.entry);
-        EXPECT_FALSE(exists(archive.entries[c.entry].host));
+        EXPECT_FALSE(exists(in_target(archive.entries[c.entry].host)));
     }
 }
 
@@ -293,7 +261,7 @@ TEST_F(FaultsTest, UnverifiedFileThatCannotBeRemoved) {
     EXPECT_EQ(run(), 3);
     EXPECT_EQ(captions(), Names{"BAD.TXT"});
     EXPECT_GT(host_fault_count(host_fault_remove), 0);
-    EXPECT_TRUE(!exists("BAD.TXT") || read_file(in_target("BAD.TXT")).empty());
+    EXPECT_TRUE(!exists(in_target("BAD.TXT")) || read_file(in_target("BAD.TXT")).empty());
 }
 
 // A read that fails where the next header begins is no end of the archive:

@@ -22,8 +22,7 @@ class SetupDialogTest : public SetupHostTest {
   protected:
     void SetUp() override {
         SetupHostTest::SetUp();
-        host_registry_set(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
-                          "ProgramFilesDir", "C:\\Program Files");
+        host_registry_set(HKEY_LOCAL_MACHINE, machine_key, "ProgramFilesDir", "C:\\Program Files");
     }
     static HWND start() { return host_dialog_start(IDD_SETUP, setup_dialog_proc, 0); }
     static void expect_texts(const char *const *texts) {
@@ -78,7 +77,7 @@ TEST_F(SetupDialogTest, PreviousInstallationPresetsLanguagesAndTexts) {
         SCOPED_TRACE(c.what);
         TearDown();
         SetUp();
-        host_registry_set(HKEY_CURRENT_USER, "Software\\ZQNavigrove", "Dir", "D:\\Tools\\Viewer");
+        host_registry_set(HKEY_CURRENT_USER, user_key, "Dir", "D:\\Tools\\Viewer");
         if (!c.help_file || c.help_file[0]) {
             make_folder("D:\\Tools\\Viewer");
             make_file("D:\\Tools\\Viewer\\ZQNG.EXE", "exe");
@@ -145,7 +144,7 @@ TEST_F(SetupDialogTest, ExitEndsWithZeroAndOkWithEmptyFolderStays) {
     host_dialog_click(IDC_OK);
     EXPECT_FALSE(host_dialog_ended());
     EXPECT_TRUE(host_message_boxes().empty());
-    EXPECT_EQ(registry(HKEY_CURRENT_USER, "Software\\ZQNavigrove", "Dir"), "<none>");
+    EXPECT_EQ(registry(HKEY_CURRENT_USER, user_key, "Dir"), "<none>");
     host_dialog_click(IDC_EXIT);
     EXPECT_TRUE(host_dialog_ended());
     EXPECT_EQ(host_dialog_result(), 0);

@@ -13,6 +13,14 @@
 #include "setup/setup_state.h"
 #include "tests/support/test_paths.h"
 
+// Where the setup reads and records an installation.
+constexpr char user_key[] = "Software\\ZQNavigrove";
+constexpr char machine_key[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+constexpr char uninstall_key[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZQ Navigrove";
+constexpr char common_link[] = "C:\\ProgramData\\Start Menu\\Programs\\Navigrove\\ZQ Navigrove.lnk";
+constexpr char desktop_link[] = "C:\\Users\\User\\Desktop\\ZQ Navigrove.lnk";
+
 class SetupHostTest : public ::testing::Test {
   protected:
     std::string root;

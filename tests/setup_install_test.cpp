@@ -9,11 +9,6 @@
 
 namespace {
 
-const char user_key[] = "Software\\ZQNavigrove";
-const char uninstall_key[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZQ Navigrove";
-const char common_link[] = "C:\\ProgramData\\Start Menu\\Programs\\Navigrove\\ZQ Navigrove.lnk";
-const char desktop_link[] = "C:\\Users\\User\\Desktop\\ZQ Navigrove.lnk";
 const char section[] = "ZQ Navigrove";
 
 // The setup's own file: a program image with the product archive behind it.
@@ -37,8 +32,7 @@ class InstallTest : public SetupHostTest {
 
     void SetUp() override {
         SetupHostTest::SetUp();
-        host_registry_set(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
-                          "ProgramFilesDir", "C:\\Program Files");
+        host_registry_set(HKEY_LOCAL_MACHINE, machine_key, "ProgramFilesDir", "C:\\Program Files");
         make_file("C:\\SETUP.EXE", installer_bytes(true));
         host_set_module_path("C:\\SETUP.EXE");
         dialog = host_dialog_start(IDD_SETUP, setup_dialog_proc, 0);

@@ -11,12 +11,6 @@
 
 namespace {
 
-const char user_key[] = "Software\\ZQNavigrove";
-const char uninstall_key[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZQ Navigrove";
-const char common_link[] = "C:\\ProgramData\\Start Menu\\Programs\\Navigrove\\ZQ Navigrove.lnk";
-const char desktop_link[] = "C:\\Users\\User\\Desktop\\ZQ Navigrove.lnk";
-
 struct ProductFile {
     const char *name; // '\' between folders
     std::string data;
@@ -71,8 +65,7 @@ class SetupInstallerTest : public SetupHostTest {
                               shell_quoted(payload) + " >/dev/null 2>&1";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         host_set_module_path("C:\\SETUP.EXE");
-        host_registry_set(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
-                          "ProgramFilesDir", "C:\\Program Files");
+        host_registry_set(HKEY_LOCAL_MACHINE, machine_key, "ProgramFilesDir", "C:\\Program Files");
     }
     void TearDown() override {
         host_set_dialog_driver(nullptr);

@@ -8,9 +8,7 @@
 namespace {
 
 const char common_group[] = "C:\\ProgramData\\Start Menu\\Programs\\Navigrove";
-const char common_link[] = "C:\\ProgramData\\Start Menu\\Programs\\Navigrove\\ZQ Navigrove.lnk";
 const char user_link[] = "C:\\Users\\User\\Start Menu\\Programs\\Navigrove\\ZQ Navigrove.lnk";
-const char desktop_link[] = "C:\\Users\\User\\Desktop\\ZQ Navigrove.lnk";
 
 class ShellLinksTest : public SetupHostTest {
   protected:

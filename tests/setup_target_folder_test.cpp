@@ -6,9 +6,6 @@
 
 namespace {
 
-const char user_key[] = "Software\\ZQNavigrove";
-const char machine_key[] = "Software\\Microsoft\\Windows\\CurrentVersion";
-
 struct ProposalCase {
     const char *what;
     const char *dir;                  // "Dir" value, nullptr: none
