@@ -3,8 +3,8 @@
 // cipher_bench [-m MIB] [-r RUNS]
 //
 // Deciphers MIB (default 24) MiB of pseudo-random bytes with the setup's
-// password, in calls of 8160 bytes (what the decoder's refills ask for) and of
-// 64 bytes (the last blocks of small entries), once with
+// password, in calls of refill_size bytes (what the decoder's refills ask
+// for) and of 64 bytes (the last blocks of small entries), once with
 // decrypt_blocks_portable and once with decrypt_blocks (sixteen blocks per
 // vector register where the processor has the byte permutes and ZQ_NO_VECTOR
 // does not turn them off). Each figure is the best of RUNS (default 5) runs,
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -47,9 +48,10 @@ int main(int argc, char **argv) {
     ExtractionContext *ctx = new_extraction_context();
     if (!ctx)
         return 1;
-    const size_t chunks[] = {8160, 64};
+    const size_t chunks[] = {refill_size, 64};
     // A whole number of calls of either size.
-    std::vector<uint8_t> sealed(mib * 1000000 / 16320 * 16320);
+    constexpr size_t whole = std::lcm(size_t(refill_size), size_t(64));
+    std::vector<uint8_t> sealed(mib * 1000000 / whole * whole);
     std::mt19937 rng(1);
     for (auto &b : sealed)
         b = uint8_t(rng());

@@ -206,7 +206,7 @@ inline uint64_t bit_position(const Piece &p) {
 }
 
 // The decoder tests its buffer position against threshold before the next
-// read; past it, it refills and the position drops by 8160.
+// read; past it, it refills and the position drops by refill_size.
 inline void checkpoint(Piece &p, uint32_t threshold) {
     uint64_t at = bit_position(p) >> 3;
     if (at - refill_bytes * p.refills > threshold) {

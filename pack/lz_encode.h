@@ -15,16 +15,18 @@ constexpr int pack_level_fast = 1;
 constexpr int pack_level_default = 3;
 constexpr int pack_level_best = 5;
 
-// What the compressor produced, by kind; table_blocks counts every table
-// block, of which inline_tables followed a 269 within a piece and
-// trailing_tables ended a piece for the next one.
+// What the compressor produced, by kind (the main symbols of rar_format.h);
+// table_blocks counts every table block, of which inline_tables followed a
+// symbol_new_tables within a piece and trailing_tables ended a piece for the
+// next one.
 struct PackStats {
     uint64_t literals;
-    uint64_t long_matches;  // 270..297
-    uint64_t short_matches; // 261..268
-    uint64_t repeat_last;   // 256
-    uint64_t repeat_old[4]; // 257..260
-    uint64_t adjusted[3];   // matches whose length carries the 0x101, 0x2000, 0x40000 step
+    uint64_t long_matches;  // symbol_long_match + slot
+    uint64_t short_matches; // symbol_short_match + slot
+    uint64_t repeat_last;   // symbol_repeat_last
+    uint64_t repeat_old[4]; // symbol_repeat_old + k
+    // Matches whose length carries the repeat, near and far bonus (lz_decode.h).
+    uint64_t adjusted[3];
     uint64_t table_blocks;
     uint64_t inline_tables;
     uint64_t trailing_tables;

@@ -71,6 +71,7 @@ constexpr uint32_t max_step_bits =
 
 // How far back a match distance reads: 1 to max_distance, with 0 (and the
 // multiples of max_distance a damaged stream may give) as max_distance.
+static_assert((max_distance & (max_distance - 1)) == 0, "the reach masks as a power of two");
 static inline uint32_t match_gap(uint32_t distance) {
     return ((distance - 1) & (max_distance - 1)) + 1;
 }
@@ -317,7 +318,7 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             length = ctx->last_length;
             distance = ctx->last_distance;
         } else if (s < symbol_short_match) {
-            // 257 repeats the newest distance, 260 the oldest.
+            // symbol_repeat_old repeats the newest distance, + 3 the oldest.
             distance = ctx->old_distances[(ctx->old_distance_count - (s - symbol_repeat_last)) & 3];
             uint32_t l = decode(st, &ctx->repeat_table);
             length = length_bases[l] + 2 + take_extra(st, length_extra_bits[l]);

@@ -32,11 +32,11 @@ constexpr uint32_t repeat_bonus_distance = 0x101;
 constexpr uint32_t near_bonus_distance = 0x2000;
 constexpr uint32_t far_bonus_distance = 0x40000;
 
-// What a long match's (270..297) sent length leaves out.
+// What a long match's (symbol_long_match + slot) sent length leaves out.
 constexpr uint32_t long_match_bonus(uint32_t distance) {
     return (distance >= near_bonus_distance) + (distance >= far_bonus_distance);
 }
-// What a repeat's (257..260) sent length leaves out.
+// What a repeat's (symbol_repeat_old + k) sent length leaves out.
 constexpr uint32_t repeat_match_bonus(uint32_t distance) {
     return (distance >= repeat_bonus_distance) + long_match_bonus(distance);
 }

@@ -45,6 +45,7 @@ void reset_unpack_state(ExtractionContext *ctx, int solid) {
     // Until the first max_distance bytes are written, matches reaching back
     // before the start read the top half of the ring, which must read zeros;
     // the bottom half is written before anything can read it.
+    static_assert(window_size == 2 * max_distance, "the ring is two halves of a match's reach");
     memset(ctx->window + max_distance, 0, window_size - max_distance);
     memset(ctx->kept_lengths, 0, sizeof ctx->kept_lengths);
     ctx->window_pos = 0;

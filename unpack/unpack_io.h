@@ -7,8 +7,8 @@
 
 void reset_unpack_state(ExtractionContext *ctx, int solid);
 // Reads up to count packed bytes of the current entry (at most packed_left),
-// deciphered when cipher_version >= 20. count is a multiple of 16 and the
-// destination has room for the delivered total rounded up to 16.
+// deciphered when cipher_version >= unp_ver_20. count is a multiple of 16
+// and the destination has room for the delivered total rounded up to 16.
 int32_t read_packed(ExtractionContext *ctx, uint8_t *destination, uint32_t count);
 void fill_input(ExtractionContext *ctx, int first);
 // Writes to output_stream (when there is one) and, unless decode_only,
