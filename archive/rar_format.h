@@ -17,10 +17,9 @@ inline constexpr uint8_t older_marker[4] = {0x52, 0x45, 0x7E, 0x5E};
 inline constexpr uint8_t sfx_signature[4] = {0x52, 0x53, 0x46, 0x58};
 constexpr int32_t sfx_signature_offset = 28;
 
-// head_type of a block.
+// head_type of a block; the reader steps over the types it does not name.
 constexpr uint8_t head_type_main = 0x73;
 constexpr uint8_t head_type_file = 0x74;
-constexpr uint8_t head_type_comment = 0x75;
 constexpr uint8_t head_type_subblock = 0x77;
 constexpr uint8_t head_type_end = 0x7B; // the packer's closing block
 
@@ -65,9 +64,8 @@ constexpr uint8_t unp_ver_oldest = 13;
 constexpr uint8_t unp_ver_15 = 15;
 constexpr uint8_t unp_ver_20 = 20;
 
-// host_os of a file header; higher values count as MS-DOS.
+// host_os of a file header (1 is OS/2); higher values count as MS-DOS.
 constexpr uint8_t host_msdos = 0;
-constexpr uint8_t host_os2 = 1;
 constexpr uint8_t host_win32 = 2;
 constexpr uint8_t host_unix = 3;
 

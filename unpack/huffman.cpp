@@ -1,12 +1,12 @@
 // Code tables of the packed stream.
 //
 // A table block carries code lengths, delta-coded against the lengths of the
-// block before (kept_lengths) and themselves Huffman-coded with a 19-symbol
-// length code of length_code_symbols. build_decode_table turns lengths into a canonical decode
-// table: length_limit[L] is the end of the codes of length L left-justified
-// to 16 bits, so a code's length is the smallest L whose limit lies above the
-// input, and its symbol follows from first_index[L] and the distance to the
-// previous limit.
+// block before (kept_lengths) and themselves Huffman-coded with a length code
+// of length_code_symbols symbols. build_decode_table turns lengths into a
+// canonical decode table: length_limit[L] is the end of the codes of length L
+// left-justified to 16 bits, so a code's length is the smallest L whose limit
+// lies above the input, and its symbol follows from first_index[L] and the
+// distance to the previous limit.
 //
 // The limits never decrease with L (each adds count[L] << (16 - L) to the one
 // before, and the cap at 0xFFFF keeps that order), which is what makes the

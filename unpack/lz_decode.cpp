@@ -22,12 +22,12 @@
 // Damaged input: every decoded symbol indexes its own constant table, extra
 // bits give bounded values and every window position is masked, so wrong data
 // only gives wrong bytes. symbol_new_tables, and symbol_repeat_last before
-// any match, produce nothing; over the stale bytes left in the buffer once the packed data is
-// used up they could cycle forever. A valid stream never reads past the end
-// of its packed data, so the decoder ends the entry as soon as it has read
-// more than stale_input_limit bytes beyond that end: the work per entry stays
-// proportional to its packed and unpacked sizes, and the short output fails
-// the entry's checksum comparison.
+// any match, produce nothing; over the stale bytes left in the buffer once
+// the packed data is used up they could cycle forever. A valid stream never
+// reads past the end of its packed data, so the decoder ends the entry as
+// soon as it has read more than stale_input_limit bytes beyond that end: the
+// work per entry stays proportional to its packed and unpacked sizes, and the
+// short output fails the entry's checksum comparison.
 //
 // Speed: codes come from a 64-bit word topped up once per step and mostly
 // resolve with one quick-table read (huffman.cpp); the loop's state lives in

@@ -6,14 +6,14 @@
 // inline bit reader, which has no bounds tests of its own: each caller
 // refills once its position passes its refill threshold (decoder_limits.h),
 // and a refill keeps the last refill_keep bytes so a peek of three bytes
-// never leaves the buffer. Besides input_top this unit
-// keeps input_end, the true end of the delivered data in buffer coordinates,
-// so the decoder can tell stale bytes from packed ones.
+// never leaves the buffer. Besides input_top this unit keeps input_end, the
+// true end of the delivered data in buffer coordinates, so the decoder can
+// tell stale bytes from packed ones.
 //
-// Output: the window is a ring of window_size bytes. Everything from flush_pos up to
-// window_pos waits to be written; flush_window hands it to write_output in at
-// most two pieces (tail of the ring, then its start), so output leaves in
-// large writes.
+// Output: the window is a ring of window_size bytes. Everything from
+// flush_pos up to window_pos waits to be written; flush_window hands it to
+// write_output in at most two pieces (tail of the ring, then its start), so
+// output leaves in large writes.
 #include "unpack/unpack_io.h"
 
 #include <cstring>
