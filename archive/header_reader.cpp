@@ -22,6 +22,7 @@
 
 #include "archive/crc.h"
 #include "archive/extraction_context.h"
+#include "archive/rar_format.h"
 #include "archive/stream.h"
 
 constexpr int32_t max_name_size = path_buffer_size - 1;

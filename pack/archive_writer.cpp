@@ -26,6 +26,7 @@
 #include "archive/cipher.h"
 #include "archive/crc.h"
 #include "archive/extraction_context.h"
+#include "archive/rar_format.h"
 #include "pack/lz_encode.h"
 
 #ifdef _WIN32

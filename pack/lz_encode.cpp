@@ -40,8 +40,10 @@
 #include <deque>
 #include <new>
 
+#include "archive/rar_format.h"
 #include "pack/huffman_build.h"
 #include "pack/match_finder.h"
+#include "unpack/decoder_limits.h"
 #include "unpack/lz_decode.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include "archive/extract.h"
 #include "archive/extraction_context.h"
 #include "archive/header_reader.h"
+#include "archive/rar_format.h"
 #include "archive/stream.h"
 #include "setup/paths.h"
 #include "setup/setup_state.h"

@@ -23,6 +23,9 @@
 
 #include <cstring>
 
+#include "archive/rar_format.h"
+#include "unpack/decoder_limits.h"
+
 // The head bits of a table block.
 constexpr uint32_t head_multimedia = 0x8000;
 constexpr uint32_t head_keep_lengths = 0x4000;

@@ -40,6 +40,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "archive/rar_format.h"
+#include "unpack/decoder_limits.h"
 #include "unpack/huffman.h"
 #include "unpack/unpack_io.h"
 

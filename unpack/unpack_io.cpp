@@ -20,7 +20,9 @@
 
 #include "archive/cipher.h"
 #include "archive/crc.h"
+#include "archive/rar_format.h"
 #include "archive/stream.h"
+#include "unpack/decoder_limits.h"
 
 // A refill comes once the reader has passed a threshold, each of them at or
 // beyond refill_size, and before it leaves the buffer; masking its position
