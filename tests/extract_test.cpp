@@ -20,12 +20,14 @@
 #include "archive/extract.h"
 #include "archive/extraction_context.h"
 #include "pack/lz_encode.h"
-#include "platform/host/host_faults.h"
+#include "platform/host/host_files.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/test_paths.h"
+#include "tests/winmodel/dialog.h"
+#include "tests/winmodel/faults.h"
 
 namespace {
 

@@ -9,9 +9,15 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/host/host_files.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
+#include "tests/support/setup_resources.h"
 #include "tests/support/test_paths.h"
+#include "tests/winmodel/dialog.h"
+#include "tests/winmodel/registry.h"
+#include "tests/winmodel/shell.h"
+#include "tests/winmodel/system.h"
 
 class SetupHostTest : public ::testing::Test {
   protected:
@@ -22,6 +28,7 @@ class SetupHostTest : public ::testing::Test {
         ASSERT_FALSE(root.empty());
         host_set_root(root.c_str());
         host_shell_reset();
+        load_setup_resources();
         ui_language = 0;
         for (LanguageEntry *row = language_table; row->suffix; ++row)
             row->selected = 1;

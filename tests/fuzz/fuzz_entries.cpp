@@ -27,8 +27,10 @@
 #include "archive/header_reader.h"
 #include "archive/stream.h"
 #include "pack/lz_encode.h"
+#include "platform/host/host_files.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
+#include "tests/winmodel/dialog.h"
 #include "unpack/lz_decode.h"
 
 #if defined(__has_feature)
