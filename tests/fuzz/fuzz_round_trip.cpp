@@ -1,4 +1,9 @@
-// Fuzz target: our packer against our decoder.
+// Fuzz target: our packer against our decoder, and the packer's determinism.
+// The files are packed twice, by two encoders that have packed the very same
+// inputs before: both must give the same bytes, as the same product folder
+// must give the same installer. (Equal history, not a fresh encoder: an
+// encoder keeps its cost estimates from one stream to the next, so a stream
+// it starts afresh need not match a new encoder's.)
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -57,13 +62,14 @@ int fuzz_round_trip(const uint8_t *data, size_t size) {
     if (size < 1)
         return 0;
     uint8_t control = data[size - 1];
-    // One encoder per level for the whole process, as the archive writer
-    // keeps one for a whole archive: each input begins with a fresh stream.
+    // Two encoders per level for the whole process, as the archive writer
+    // keeps one for a whole archive; each input starts a new stream.
     static const int levels[3] = {pack_level_fast, pack_level_default, pack_level_best};
-    static LzEncoder *encoders[3];
+    static LzEncoder *encoders[3][2];
     int choice = control % 3;
-    if (!encoders[choice] && !(encoders[choice] = lz_encoder_create(levels[choice])))
-        fuzz_fail("no memory for the encoder");
+    for (LzEncoder *&encoder : encoders[choice])
+        if (!encoder && !(encoder = lz_encoder_create(levels[choice])))
+            fuzz_fail("no memory for the encoder");
     int files = ((control >> 2) & 3) + 1;
     int later_solid = (control & 0x10) ? 1 : 0;
     // Enciphered pieces go through the decoder's deciphering input, as the
@@ -76,9 +82,13 @@ int fuzz_round_trip(const uint8_t *data, size_t size) {
     size_t start[5];
     for (int i = 0; i <= files; ++i)
         start[i] = payload_size * size_t(i) / size_t(files);
-    std::string pieces[4];
-    int solid[4];
-    pack_files(encoders[choice], payload, start, files, later_solid, pad_to, pieces, solid);
+    std::string pieces[4], again[4];
+    int solid[4], solid_again[4];
+    pack_files(encoders[choice][0], payload, start, files, later_solid, pad_to, pieces, solid);
+    pack_files(encoders[choice][1], payload, start, files, later_solid, pad_to, again, solid_again);
+    for (int i = 0; i < files; ++i)
+        if (again[i] != pieces[i] || solid_again[i] != solid[i])
+            fuzz_fail("the same files packed twice give different bytes");
 
     static uint8_t *window = static_cast<uint8_t *>(calloc(1, window_size));
     ExtractionContext *ctx = new_context();

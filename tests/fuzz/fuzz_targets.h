@@ -35,8 +35,9 @@ int fuzz_unpack(const uint8_t *data, size_t size);
 int fuzz_cipher_unpack(const uint8_t *data, size_t size);
 
 // Our packer against our decoder: the payload is cut into up to four files,
-// packed as one stream and decoded again; every file must come back exactly,
-// with the right CRC-32.
+// packed as one stream twice, by two encoders of the same history (both must
+// give the same bytes), and decoded again; every file must come back
+// exactly, with the right CRC-32.
 // Layout:
 //   payload
 //   1 byte: level by its value mod 3, (files - 1) in bits 2-3, 0x10 later
