@@ -1,15 +1,18 @@
 // The platform seam. The setup and the extraction driver call Win32 by its own
 // names. On Windows this header is <windows.h> and the shell headers; on Linux
-// it declares the subset we use, implemented by platform/host/ as a small
-// model of Windows (drive letters mapped under a root folder, a registry, INI
-// files, a dialog model, special folders, shell links) that tests drive.
+// it declares the subset we use (platform/host/win32_*.h), and each program
+// links one implementation: the tools the file layer of platform/host/ (files,
+// folders, times, attributes, streams, drive letters mapped under a root
+// folder), the tests the same file layer with fault hooks plus the Windows
+// model of tests/winmodel/ (dialogs, registry, INI files, special folders,
+// shell links). Nothing here knows the product or the tests.
 #pragma once
 
 #include <cstdio>
 
 #ifdef _WIN32
 #ifndef CINTERFACE
-#define CINTERFACE // COM through C-style vtables, as the host layer models it
+#define CINTERFACE // COM through C-style vtables, as platform/host/win32_shell.h declares it
 #endif
 #ifndef COBJMACROS
 #define COBJMACROS
@@ -22,12 +25,15 @@
 #include <shobjidl.h>
 #include <windows.h>
 #else
-#include "platform/host/host_base.h"
-#include "platform/host/host_shell.h"
+#include "platform/host/win32_base.h"
+#include "platform/host/win32_registry.h"
+#include "platform/host/win32_shell.h"
+#include "platform/host/win32_system.h"
+#include "platform/host/win32_windows.h"
 #endif
 
 // Opens a file through the runtime's shared open. share_code: 0 denies others
-// reading, 1 denies others writing, 2 and 3 deny nothing. On Linux the host
+// reading, 1 denies others writing, 2 and 3 deny nothing. On Linux the file
 // layer maps Windows paths and the codes have no effect.
 FILE *platform_open_stream(const char *path, const char *mode, int share_code);
 // Removes a file; 0 on success.

@@ -1,22 +1,30 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang, ASan and UBSan in a build of their
-# own and runs each for FUZZ_SECONDS seconds (default 60) on its seeds: the
-# archives and packed streams our packer and test writer make, the archives in
-# tests/data (other archivers' and an independent encoder's, whose compressed
-# entries seed the decoder too) and the kept regression inputs. Fails on any
-# crash, sanitizer report, leak or input that runs longer than a second, and
-# prints the executions per target and the peak heap of one extraction.
+# own and runs each for FUZZ_SECONDS seconds (default 60) on its seeds:
+# what tests/fuzz/make_seeds.cpp writes in the target's layout (archives and
+# packed streams our packer and test writer make, the archives in tests/data)
+# and the target's kept regression inputs, tests/fuzz/regressions/TARGET/.
+# Fails on any crash, sanitizer report, leak or input that runs longer than a
+# second, and prints the executions per target and the peak heap of one
+# extraction.
 #
 # FUZZ_SECONDS   seconds per target (default 60)
-# FUZZ_TARGETS   which targets (default: header_walk unpack cipher_unpack round_trip extract)
+# FUZZ_TARGETS   which targets (default: all, header_walk unpack cipher_unpack round_trip extract)
 # FUZZ_BUILD     build folder (default build/fuzz); its corpora grow from run to run
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-"header_walk unpack cipher_unpack round_trip extract"}
+all_targets="header_walk unpack cipher_unpack round_trip extract"
+targets=${FUZZ_TARGETS:-$all_targets}
 build=${FUZZ_BUILD:-build/fuzz}
 work=$build/fuzz-run
+for t in $targets; do
+    if [[ " $all_targets " != *" $t "* ]]; then
+        echo "fuzz.sh: no target $t (targets: $all_targets)" >&2
+        exit 2
+    fi
+done
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DZQ_SANITIZE=ON -DZQ_FUZZ=ON -DZQ_WERROR=ON >/dev/null
@@ -24,24 +32,13 @@ binaries=(fuzz_make_seeds)
 for t in $targets; do binaries+=("fuzz_$t"); done
 cmake --build "$build" -j2 --target "${binaries[@]}"
 
-seed_folder() {
-    case $1 in
-    cipher_unpack) echo cipher ;;
-    *) echo "$1" ;;
-    esac
-}
-
 rm -rf "$work/seeds"
 mkdir -p "$work/seeds"
 "$build/tests/fuzz/fuzz_make_seeds" "$work/seeds"
-for f in tests/data/external/*.rar tests/data/synthetic/*.rar tests/data/synthetic/*.exe; do
-    seed=$(basename "$(dirname "$f")")-$(basename "$f")
-    cp "$f" "$work/seeds/header_walk/$seed"
-    cp "$f" "$work/seeds/extract/$seed"
-done
-for f in tests/fuzz/regressions/*; do
-    [ -f "$f" ] || continue
-    for t in $targets; do cp "$f" "$work/seeds/$(seed_folder "$t")/regression-$(basename "$f")"; done
+for t in $targets; do
+    for f in tests/fuzz/regressions/"$t"/*; do
+        if [ -f "$f" ]; then cp "$f" "$work/seeds/$t/regression-$(basename "$f")"; fi
+    done
 done
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:allocator_may_return_null=0
@@ -56,7 +53,7 @@ for t in $targets; do
     status=0
     "$build/tests/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=1 -detect_leaks=1 \
         -rss_limit_mb=2048 -dict=tests/fuzz/rar.dict -print_final_stats=1 \
-        -artifact_prefix="$artifacts/" "$corpus" "$work/seeds/$(seed_folder "$t")" \
+        -artifact_prefix="$artifacts/" "$corpus" "$work/seeds/$t" \
         >"$log" 2>&1 || status=$?
     executions=$(awk '/stat::number_of_executed_units/ {print $2}' "$log" | tail -1)
     total=$((total + ${executions:-0}))

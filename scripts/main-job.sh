@@ -39,7 +39,9 @@ echo "== installing under Wine"
 job=$(realpath -m "${ZQ_MAIN_JOB_DIR:-build/main-job}")
 rm -rf "$job"
 mkdir -p "$job/home" "$job/screenshots"
-source tests/e2e/lib.sh
+source tests/e2e/wine_session.sh
+source tests/e2e/windows.sh
+source tests/e2e/product.sh
 CASE_DIR=$job
 ARTIFACTS=$job/screenshots
 E2E_PROBE=$job/probe.exe

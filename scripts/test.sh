@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Runs every test: unit tests natively and under ASan+UBSan, the Windows cross
-# build, signing, the formatting check, two installer builds compared byte
-# for byte, the end-to-end tests under Wine and a bounded fuzzing run.
+# Runs every test: the include directions between the layers, unit tests
+# natively and under ASan+UBSan, the Windows cross build, signing, the
+# formatting check, two installer builds compared byte for byte, the
+# end-to-end tests under Wine and a bounded fuzzing run.
 # Installs what it needs first. The presets turn compiler warnings into
 # errors (ZQ_WERROR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+echo "== include directions between the layers"
+bash scripts/check-layers.sh
+
 bash scripts/install-deps.sh
 
 echo "== native build and unit tests"

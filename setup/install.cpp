@@ -12,7 +12,6 @@
 #include "setup/paths.h"
 #include "setup/product.h"
 #include "setup/setup_ids.h"
-#include "setup/setup_main.h"
 #include "setup/setup_state.h"
 #include "setup/shell_links.h"
 
@@ -129,8 +128,10 @@ int32_t run_install(HWND dialog) {
         return install_folder_failed;
     }
 
+    // The program's own file, which carries the archive: the module of the
+    // process, whose instance is the one the entry point was given.
     char own_path[MAX_PATH];
-    GetModuleFileNameA(setup_instance, own_path, MAX_PATH);
+    GetModuleFileNameA(nullptr, own_path, MAX_PATH);
     own_path[MAX_PATH - 1] = 0;
     save_install_dir(target);
 

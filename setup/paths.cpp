@@ -2,14 +2,13 @@
 
 #include <cstring>
 
-#include "archive/extraction_context.h"
 #include "platform/win32_api.h"
 
 void append_backslash(char *path) {
     uint16_t length = uint16_t(strlen(path));
     // A path of 259 characters has no room left in its 260-character buffer:
     // it stays as it is (and is then too long for any file below it anyway).
-    if (length == 0 || path[length - 1] == '\\' || length >= path_buffer_size - 1)
+    if (length == 0 || path[length - 1] == '\\' || length >= MAX_PATH - 1)
         return;
     path[length] = '\\';
     path[length + 1] = '\0';
@@ -36,9 +35,9 @@ int32_t create_directory_path(const char *path) {
     if (GetLastError() != ERROR_PATH_NOT_FOUND)
         return 2;
     size_t length = strlen(path);
-    if (length >= size_t(path_buffer_size))
+    if (length >= size_t(MAX_PATH))
         return 2;
-    char parent[path_buffer_size];
+    char parent[MAX_PATH];
     memcpy(parent, path, length + 1);
     strip_last_component(parent);
     if (strlen(parent) <= 3) // the missing parents reach back to a drive root

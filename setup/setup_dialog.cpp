@@ -16,21 +16,6 @@
 #include "setup/shell_links.h"
 #include "setup/target_folder.h"
 
-LOGFONTA title_font = {0,
-                       0,
-                       0,
-                       0,
-                       FW_NORMAL,
-                       FALSE,
-                       FALSE,
-                       FALSE,
-                       ANSI_CHARSET,
-                       OUT_STRING_PRECIS,
-                       CLIP_STROKE_PRECIS,
-                       DRAFT_QUALITY,
-                       VARIABLE_PITCH | FF_SWISS,
-                       "MS Sans Serif"};
-
 struct UiText {
     int id;
     const char *english;
@@ -121,8 +106,22 @@ static void initialise_dialog(HWND dialog) {
     propose_target_folder(proposal);
     SetDlgItemTextA(dialog, IDC_TARGET, proposal);
 
+    // The title line's font: 24 points at the screen's resolution.
     HDC dc = GetDC(dialog);
-    title_font.lfHeight = MulDiv(-24, GetDeviceCaps(dc, LOGPIXELSY), 72);
+    LOGFONTA title_font = {MulDiv(-24, GetDeviceCaps(dc, LOGPIXELSY), 72),
+                           0,
+                           0,
+                           0,
+                           FW_NORMAL,
+                           FALSE,
+                           FALSE,
+                           FALSE,
+                           ANSI_CHARSET,
+                           OUT_STRING_PRECIS,
+                           CLIP_STROKE_PRECIS,
+                           DRAFT_QUALITY,
+                           VARIABLE_PITCH | FF_SWISS,
+                           "MS Sans Serif"};
     ReleaseDC(dialog, dc);
 
     char text[64];

@@ -4,10 +4,6 @@
 
 #include "platform/win32_api.h"
 
-// The title line's font; its height is set from the screen when the dialog
-// starts.
-extern LOGFONTA title_font;
-
 // Bounds on shutting down running copies of the product before the dialog
 // shows: a window that does not go away is left behind after this many
 // WM_DESTROY messages or this much time.

@@ -3,12 +3,10 @@
 #include "setup/setup_dialog.h"
 #include "setup/setup_ids.h"
 
-HINSTANCE setup_instance = nullptr;
-
 int setup_main(HINSTANCE instance) {
-    setup_instance = instance;
-    // The platform's modal loop is the program's only one; its result does
-    // not matter, the program ends with the dialog.
+    // The dialog's template is in the instance's resources. The platform's
+    // modal loop is the program's only one; its result does not matter, the
+    // program ends with the dialog.
     DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SETUP), nullptr, setup_dialog_proc, 0);
     return 0;
 }

@@ -3,7 +3,4 @@
 
 #include "platform/win32_api.h"
 
-// The program's own instance, kept for the path of its executable.
-extern HINSTANCE setup_instance;
-
 int setup_main(HINSTANCE instance);

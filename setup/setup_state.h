@@ -19,3 +19,9 @@ constexpr int32_t ui_language_german = 2;
 extern int32_t ui_language;
 extern LanguageEntry language_table[4];
 extern char product_file_base[8]; // "ZQNG*.*" until the dialog cuts it to "ZQNG"
+
+// Selects the languages to install as the dialog's boxes would, from a
+// comma-separated list of codes: DE, US, OTHER (every further language), or
+// ALL or NONE; letter case does not count. 0 when done; 1 for an unknown code
+// or a list without one, which leaves language_table as it was.
+int32_t select_language_codes(const char *codes);

@@ -21,6 +21,7 @@
 #include "archive/rar_format.h"
 #include "pack/archive_writer.h"
 #include "pack/lz_encode.h"
+#include "platform/host/host_files.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
@@ -28,6 +29,7 @@
 #include "tests/support/extraction_fixture.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/test_paths.h"
+#include "tests/winmodel/dialog.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "archive/extraction_context.h"
 #include "archive/rar_format.h"
 #include "pack/lz_encode.h"
-#include "platform/host/host_faults.h"
+#include "platform/host/host_files.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
@@ -26,6 +26,8 @@
 #include "tests/support/extraction_fixture.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/test_paths.h"
+#include "tests/winmodel/dialog.h"
+#include "tests/winmodel/faults.h"
 
 namespace {
 

@@ -13,13 +13,15 @@
 #include <vector>
 
 #include "archive/extract.h"
-#include "platform/host/host_faults.h"
+#include "platform/host/host_files.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/entry_data.h"
 #include "tests/support/extraction_fixture.h"
 #include "tests/support/test_paths.h"
+#include "tests/winmodel/dialog.h"
+#include "tests/winmodel/faults.h"
 
 namespace {
 

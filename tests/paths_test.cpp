@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/host/host_files.h"
 #include "platform/win32_api.h"
 #include "setup/paths.h"
 #include "tests/support/test_paths.h"

@@ -151,7 +151,7 @@ TEST_F(SetupDialogTest, ExitEndsWithZeroAndOkWithEmptyFolderStays) {
     EXPECT_EQ(host_dialog_click(IDC_OK), -1); // nothing to click any more
 }
 
-TEST_F(SetupDialogTest, EntryKeepsTheInstanceAndReturnsZero) {
+TEST_F(SetupDialogTest, EntryHandsTheInstanceToTheDialogAndReturnsZero) {
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(uintptr_t(0x400000));
     std::string seen_target;
     host_set_dialog_driver([&](HWND) {
@@ -159,7 +159,7 @@ TEST_F(SetupDialogTest, EntryKeepsTheInstanceAndReturnsZero) {
         host_dialog_click(IDC_EXIT);
     });
     EXPECT_EQ(setup_main(instance), 0);
-    EXPECT_EQ(setup_instance, instance);
+    EXPECT_EQ(host_dialog_instance(), instance);
     EXPECT_EQ(seen_target, "C:\\Program Files\\Navigrove");
     EXPECT_TRUE(host_dialog_ended());
     host_set_dialog_driver(nullptr);

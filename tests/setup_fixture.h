@@ -9,9 +9,15 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/host/host_files.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
+#include "tests/support/setup_resources.h"
 #include "tests/support/test_paths.h"
+#include "tests/winmodel/dialog.h"
+#include "tests/winmodel/registry.h"
+#include "tests/winmodel/shell.h"
+#include "tests/winmodel/system.h"
 
 // Where the setup reads and records an installation.
 constexpr char user_key[] = "Software\\ZQNavigrove";
@@ -30,6 +36,7 @@ class SetupHostTest : public ::testing::Test {
         ASSERT_FALSE(root.empty());
         host_set_root(root.c_str());
         host_shell_reset();
+        load_setup_resources();
         ui_language = ui_language_unset;
         for (LanguageEntry *row = language_table; row->suffix; ++row)
             row->selected = 1;

@@ -1,11 +1,9 @@
 // zqrar: lists, tests and extracts RAR 2.0 archives, also those appended to
 // a program (the setup). Argument parsing and messages only: the archive
 // work is the library's.
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <sys/stat.h>
 
 #include "archive/extract.h"
@@ -254,50 +252,6 @@ int list_archive(ExtractionContext *ctx, const char *path) {
     return exit_ok;
 }
 
-// Selects the languages of the setup dialog's check boxes from a list such as
-// "DE,US". Returns false for an unknown word.
-bool select_languages(const char *list) {
-    static const struct {
-        const char *word;
-        const char *suffix;
-    } words[] = {{"DE", "_DE"}, {"US", "_US"}, {"OTHER", "_??"}};
-    bool all = false, any_word = false;
-    int16_t chosen[3] = {};
-    std::string text = list;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(',', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string word = text.substr(start, end - start);
-        for (char &c : word)
-            c = char(toupper(static_cast<unsigned char>(c)));
-        start = end + 1;
-        if (word.empty())
-            continue;
-        any_word = true;
-        bool known = false;
-        if (word == "ALL") {
-            all = known = true;
-        } else if (word == "NONE") {
-            known = true;
-        } else {
-            for (int w = 0; w < 3; w++)
-                if (word == words[w].word)
-                    chosen[w] = known = true;
-        }
-        if (!known)
-            return false;
-    }
-    if (!any_word)
-        return false;
-    for (LanguageEntry *row = language_table; row->suffix; row++)
-        for (int w = 0; w < 3; w++)
-            if (strcmp(row->suffix, words[w].suffix) == 0)
-                row->selected = int16_t(all || chosen[w]);
-    return true;
-}
-
 // What the per-entry report counts.
 struct RunReport {
     bool extracting;
@@ -424,8 +378,6 @@ int run_extraction(ExtractionContext *ctx, const Arguments &args) {
     // ui_language stays 0 (no dialog language chosen), so the driver shows
     // no message box: on Windows a modal box would stall a console run, and
     // every failure is reported on stdout by report_entry instead.
-    ui_language = 0;
-
     ExtractOptions options = {};
     // No password: the driver leaves encrypted data as it is, so such an
     // entry fails its checksum instead of being read with a guessed key.
@@ -479,7 +431,7 @@ int main(int argc, char **argv) {
         return usage_error("give either -p or --installer", nullptr);
     if (args.password && strlen(args.password) > 127)
         return usage_error("password longer than 127 characters", nullptr);
-    if (args.languages && !select_languages(args.languages))
+    if (args.languages && select_language_codes(args.languages) != 0)
         return usage_error("unknown language list ", args.languages);
 
     ExtractionContext *ctx = new_extraction_context();

@@ -1,5 +1,8 @@
-// The host model of the Windows file calls: drive letters, attributes, folder
-// creation, file handles and times, and the find-first search.
+// The Linux file layer: the Windows file calls on the host's file system
+// (drive letters, attributes, folder creation, file handles and times, the
+// find-first search) and the runtime streams of the platform seam. The tools
+// link it as it is; the tests link a build with fault hooks
+// (host_fault_hooks.h).
 //
 // A Windows path "X:\a\b" names <root>/X/a/b, where the root is chosen by the
 // caller (a test's temporary folder, or a tool's). '\' and '/' are both
@@ -34,7 +37,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/host_faults.h"
+#include "platform/host/host_fault_hooks.h"
+#include "platform/host/host_files.h"
 #include "platform/win32_api.h"
 
 static constexpr DWORD error_file_exists = 80;

@@ -3,7 +3,9 @@
 # with the entry's name, no damaged file left, the dialog stays open. Then a
 # download cut short inside a file header: "Cannot install file." with the
 # setup's own file name, the entries before the cut written, the dialog open.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine_session.sh"
+source "$(dirname "$0")/windows.sh"
+source "$(dirname "$0")/product.sh"
 case_begin damaged_installer
 
 entry='MAPS\ASIA.MAP'

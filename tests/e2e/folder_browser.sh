@@ -2,7 +2,9 @@
 # The "..." button opens the folder browser at the proposed folder (at its
 # parent while the folder does not exist yet); OK writes the chosen folder
 # into the box, Cancel changes nothing.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine_session.sh"
+source "$(dirname "$0")/windows.sh"
+source "$(dirname "$0")/product.sh"
 case_begin folder_browser
 
 browser="Browse for Folder"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A first installation with everything the dialog proposes: English texts,
 # all languages, both shortcuts, the folder under Program Files.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine_session.sh"
+source "$(dirname "$0")/windows.sh"
+source "$(dirname "$0")/product.sh"
 case_begin fresh_install
 
 start_setup

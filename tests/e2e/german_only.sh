@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # German alone: the dialog speaks German once English is unchecked, only the
 # German language files are installed and the INI language becomes "DE".
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine_session.sh"
+source "$(dirname "$0")/windows.sh"
+source "$(dirname "$0")/product.sh"
 case_begin german_only
 
 start_setup

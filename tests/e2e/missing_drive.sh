@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A target on a drive that does not exist: "Cannot create path." with the
 # folder as caption, in the dialog's language, and the dialog stays open.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine_session.sh"
+source "$(dirname "$0")/windows.sh"
+source "$(dirname "$0")/product.sh"
 case_begin missing_drive
 
 target='Q:\Navigrove'

@@ -2,7 +2,9 @@
 # The installer as a Windows program: x86-64, GUI subsystem, only system
 # DLLs; dialog template 100 control by control; the picture, the icon, the
 # manifest and the version; the same build facts for the demo programs.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine_session.sh"
+source "$(dirname "$0")/windows.sh"
+source "$(dirname "$0")/product.sh"
 case_begin resources
 
 # Libraries every Windows installation has; nothing of a compiler's runtime.

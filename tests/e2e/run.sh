@@ -22,7 +22,8 @@ export E2E_INSTALLER=$E2E_DIR/ZQSETUP.EXE
 export E2E_DEMO
 E2E_DEMO=$(realpath -m "${ZQ_MINGW_BUILD:-build/mingw}/demo/product")
 
-source $here/lib.sh
+source $here/wine_session.sh
+source $here/windows.sh
 
 cases=("$@")
 if [ ${#cases[@]} = 0 ]; then

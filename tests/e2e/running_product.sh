@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # A running ZQNG.EXE is closed before the setup's dialog appears.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine_session.sh"
+source "$(dirname "$0")/windows.sh"
+source "$(dirname "$0")/product.sh"
 case_begin running_product
 
 folder=$(unix_path "$DEFAULT_TARGET")

@@ -3,7 +3,9 @@
 # here with a throwaway self-signed certificate): the signature verifies, and
 # the setup installs every file and nothing of the certificate table behind
 # its archive.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine_session.sh"
+source "$(dirname "$0")/windows.sh"
+source "$(dirname "$0")/product.sh"
 case_begin signed_installer
 
 signed=$CASE_DIR/signed.exe

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # UnInst.exe asks, then removes what the setup installed: files, the
 # Start-menu group, the desktop link, the Uninstall entry and "Dir".
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine_session.sh"
+source "$(dirname "$0")/windows.sh"
+source "$(dirname "$0")/product.sh"
 case_begin uninstall
 
 folder=$(unix_path "$DEFAULT_TARGET")

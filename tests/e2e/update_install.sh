@@ -2,7 +2,9 @@
 # An update over an earlier installation in a folder of the user's choice:
 # the folder and the languages are proposed from it, the user's changed
 # settings file is kept, and files of languages no longer chosen go.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine_session.sh"
+source "$(dirname "$0")/windows.sh"
+source "$(dirname "$0")/product.sh"
 case_begin update_install
 
 target='C:\Navi'

@@ -1,11 +1,12 @@
-// Writes the seed corpora of the fuzz targets, made by our own packer and
-// test archive writer: well-formed archives of small payloads (stored,
-// compressed, solid, encrypted, behind a program image, signed) and a few
-// hostile shapes, plus packed streams in the layout fuzz_unpack and
-// fuzz_cipher_unpack read, and payloads for fuzz_round_trip. The compressed
-// entries another encoder wrote (tests/data/synthetic) become packed streams
-// as well. Usage: fuzz_make_seeds <folder>; it fills <folder>/header_walk,
-// unpack, cipher, round_trip and extract.
+// Writes the seed corpora of the fuzz targets, each in the layout its target
+// reads (tests/fuzz/fuzz_targets.h), made by our own packer and test archive
+// writer: well-formed archives of small payloads (stored, compressed, solid,
+// encrypted, behind a program image, signed) and a few hostile shapes, plus
+// packed streams for fuzz_unpack and fuzz_cipher_unpack, and payloads for
+// fuzz_round_trip. The archives in tests/data (other archivers' and an
+// independent encoder's) seed the header walk and the extraction too, and the
+// compressed entries of the latter become packed streams as well. Usage:
+// fuzz_make_seeds <folder>; it fills <folder>/TARGET for every target.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -104,19 +105,29 @@ static void put32(std::string &out, uint32_t value) {
         out += char(value >> (8 * i));
 }
 
-// The layout of fuzz_unpack: count and solid bits, per entry its size and
-// packed length, then the packed bytes.
+// The layout of fuzz_unpack: the packed bytes, per entry its size and packed
+// length, then the count and solid bits.
 static std::string unpack_input(const std::vector<uint32_t> &sizes,
                                 const std::vector<std::string> &pieces) {
-    std::string out(1, char((sizes.size() - 1) | 0x04));
+    std::string out;
+    for (const std::string &piece : pieces)
+        out += piece;
     for (size_t i = 0; i < sizes.size(); ++i) {
         put32(out, sizes[i]);
         out += char(pieces[i].size() & 0xFF);
         out += char(pieces[i].size() >> 8);
     }
-    for (const std::string &piece : pieces)
-        out += piece;
+    out += char((sizes.size() - 1) | 0x04);
     return out;
+}
+
+// The layout of fuzz_extract: the setup file, then the ticked languages and
+// the test-mode bit. Every archive goes in twice: installed with every
+// language, and tested with two of them.
+static void write_extract_seeds(const std::string &folder, const std::string &name,
+                                const std::string &archive) {
+    write_seed(folder, name + "-install", archive + char(0x07));
+    write_seed(folder, name + "-test", archive + char(0x0D));
 }
 
 // Compressed entries of one solid stream, enciphered under password when it
@@ -220,7 +231,25 @@ static void archive_seeds(const std::string &header_folder, const std::string &e
 
     for (const auto &archive : archives) {
         write_seed(header_folder, archive.first, archive.second);
-        write_seed(extract_folder, archive.first, archive.second);
+        write_extract_seeds(extract_folder, archive.first, archive.second);
+    }
+}
+
+// The archives in tests/data, by their folder and name.
+static void data_archive_seeds(const std::string &header_folder,
+                               const std::string &extract_folder) {
+    for (const char *kind : {"external", "synthetic"}) {
+        std::vector<std::string> names;
+        list_files(test_data(kind), "", &names);
+        for (const std::string &name : names) {
+            std::string suffix = name.size() > 4 ? name.substr(name.size() - 4) : "";
+            if (suffix != ".rar" && suffix != ".exe")
+                continue;
+            std::string archive = read_file(test_data(std::string(kind) + "/" + name));
+            std::string seed = std::string(kind) + "-" + name;
+            write_seed(header_folder, seed, archive);
+            write_extract_seeds(extract_folder, seed, archive);
+        }
     }
 }
 
@@ -245,7 +274,7 @@ static void stream_seeds(const std::string &unpack_folder, const std::string &ci
             for (std::string &piece : pieces)
                 piece = encipher(piece, password.c_str());
             write_seed(cipher_folder, "stream-" + std::to_string(n),
-                       char(password.size()) + password + unpack_input(sizes, pieces));
+                       unpack_input(sizes, pieces) + password + char(password.size()));
             ++n;
         }
     }
@@ -317,13 +346,13 @@ static void synthetic_stream_seeds(const std::string &unpack_folder) {
     }
 }
 
-// The layout of fuzz_round_trip: a control byte, then the bytes to pack.
+// The layout of fuzz_round_trip: the bytes to pack, then a control byte.
 static void round_trip_seeds(const std::string &folder) {
     std::vector<std::string> data = payloads();
     int n = 0;
     for (const std::string &payload : data) {
         for (int control : {0x00, 0x1D, 0x3E, 0x2C, 0x54}) {
-            write_seed(folder, "payload-" + std::to_string(n), char(control) + payload);
+            write_seed(folder, "payload-" + std::to_string(n), payload + char(control));
             ++n;
         }
     }
@@ -335,10 +364,12 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::string root = argv[1];
-    for (const char *name : {"", "/header_walk", "/unpack", "/cipher", "/round_trip", "/extract"})
+    for (const char *name :
+         {"", "/header_walk", "/unpack", "/cipher_unpack", "/round_trip", "/extract"})
         mkdir((root + name).c_str(), 0777);
     archive_seeds(root + "/header_walk", root + "/extract");
-    stream_seeds(root + "/unpack", root + "/cipher");
+    data_archive_seeds(root + "/header_walk", root + "/extract");
+    stream_seeds(root + "/unpack", root + "/cipher_unpack");
     synthetic_stream_seeds(root + "/unpack");
     round_trip_seeds(root + "/round_trip");
     return 0;

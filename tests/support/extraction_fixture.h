@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/host_files.h"
 #include "platform/win32_api.h"
 #include "setup/setup_state.h"
+#include "tests/winmodel/dialog.h"
 
 struct ExtractionFixture : testing::Test {
     std::string root;

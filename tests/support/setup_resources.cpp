@@ -1,8 +1,11 @@
-// The setup program's dialog resources as the host sees them: on Windows the
-// resource compiler puts template 100 into the executable; here the same
-// controls, in template order, with their initial texts and visibility.
-#include "platform/win32_api.h"
+// The setup program's dialog resources as the Windows model sees them: on
+// Windows the resource compiler puts template 100 (resources/zqsetup.rc) into
+// the executable; here the same controls, in template order, with their
+// initial texts and visibility.
+#include "tests/support/setup_resources.h"
+
 #include "setup/setup_ids.h"
+#include "tests/winmodel/dialog.h"
 
 static const HostControlTemplate setup_controls[] = {
     {IDC_OK, host_push_button, "OK", true},         {IDC_EXIT, host_push_button, "", true},
@@ -18,9 +21,7 @@ static const HostDialogTemplate dialog_templates[] = {
     {IDD_SETUP, 330, 237, setup_controls, int(sizeof setup_controls / sizeof setup_controls[0])},
 };
 
-const HostDialogTemplate *host_dialog_template(int id) {
-    for (const HostDialogTemplate &t : dialog_templates)
-        if (t.id == id)
-            return &t;
-    return nullptr;
+void load_setup_resources() {
+    host_set_dialog_templates(dialog_templates,
+                              int(sizeof dialog_templates / sizeof dialog_templates[0]));
 }

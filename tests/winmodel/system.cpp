@@ -1,8 +1,9 @@
-// Host model of a few KERNEL32 calls: the module's own path, the Windows
-// folder, the error mode, code-page conversion and a virtual clock.
+// The Windows model of a few KERNEL32 calls: the module's own path, the
+// Windows folder, the error mode, code-page conversion and a virtual clock.
 #include <cstring>
+#include <string>
 
-#include "platform/win32_api.h"
+#include "tests/winmodel/system.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ UINT GetWindowsDirectoryA(LPSTR path, UINT size) {
     return UINT(copy_cut(folder, path, size));
 }
 
-// The host's ANSI code page is Latin-1: each byte is its own character.
+// The model's ANSI code page is Latin-1: each byte is its own character.
 int MultiByteToWideChar(UINT, DWORD, LPCSTR text, int length, LPWSTR wide, int wide_count) {
     if (!text)
         return 0;

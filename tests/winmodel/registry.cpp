@@ -1,11 +1,11 @@
-// Host model of the registry and of private-profile (INI) files.
+// The Windows model of the registry and of private-profile (INI) files.
 //
 // Registry: keys under the two roots the setup uses, found by their path
 // ignoring case, each with named values of a type and raw data. Opened keys
 // remember their access, so reading through a write-only handle fails as on
 // Windows. Missing rights on the machine branch can be modelled.
 //
-// INI files are real files under the host root, read and rewritten whole on
+// INI files are real files under the drive root, read and rewritten whole on
 // every call, with Windows' rules: sections and keys match ignoring case,
 // blanks around keys and values do not count, a value in matching quotes
 // loses them, and a value longer than the buffer is cut to size - 1.
@@ -14,8 +14,11 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <string>
+#include <vector>
 
-#include "platform/win32_api.h"
+#include "platform/host/host_files.h"
+#include "tests/winmodel/registry.h"
 
 namespace {
 

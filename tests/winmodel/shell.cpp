@@ -1,4 +1,4 @@
-// Host model of the shell and OLE: special folders, item lists and the
+// The Windows model of the shell and OLE: special folders, item lists and the
 // shell's allocator, the desktop folder's name parsing, the folder browser,
 // OleInitialize/OleUninitialize, and the shell-link object.
 //
@@ -11,7 +11,11 @@
 #include <map>
 #include <sstream>
 
-#include "platform/win32_api.h"
+#include "platform/host/host_files.h"
+#include "tests/winmodel/dialog.h"
+#include "tests/winmodel/registry.h"
+#include "tests/winmodel/shell.h"
+#include "tests/winmodel/system.h"
 
 const CLSID CLSID_ShellLink = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IShellLinkA = {0x000214EE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};

@@ -1,13 +1,13 @@
-// Fault injection for the host file calls.
+// Fault injection for the file layer's calls.
 //
 // Call faults are a table of armed kinds, each with the path text it applies
 // to and the number of calls to let through first. Stream faults wrap the
-// runtime stream the host opened in a second stream (a glibc cookie stream)
+// runtime stream the file layer opened in a second stream (a glibc cookie stream)
 // whose read, write and seek go to the first; the wrapper decides where reads
 // end and when writes stop, so the code under test sees the very calls and
 // results a full disk or a damaged file gives it: a short count and the
 // stream's error flag.
-#include "platform/host/host_faults.h"
+#include "tests/winmodel/faults.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-// Host model of windows: modal dialogs built from the resource templates,
-// their controls, other programs' top-level windows, the desktop, device
-// contexts, fonts, cursors, message boxes.
+// The Windows model of windows: modal dialogs built from the program's
+// resource templates, their controls, other programs' top-level windows, the
+// desktop, device contexts, fonts, cursors, message boxes.
 //
 // A window handle is its index in one table plus one, so a stale or foreign
 // handle is recognised instead of followed. Dialog procedures are called
@@ -10,7 +10,8 @@
 #include <cstring>
 #include <functional>
 
-#include "platform/win32_api.h"
+#include "tests/winmodel/dialog.h"
+#include "tests/winmodel/shell.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ struct HostWindow {
 
 struct WindowState {
     std::vector<HostWindow> windows;
+    HINSTANCE instance = nullptr;
     size_t current_dialog = 0; // index + 1, 0 for none
     std::function<void(HWND)> driver;
     std::vector<std::string> events;
@@ -56,6 +58,24 @@ struct WindowState {
 WindowState &state() {
     static WindowState s;
     return s;
+}
+
+struct Resources {
+    const HostDialogTemplate *templates;
+    int count;
+};
+
+Resources &resources() {
+    static Resources r = {nullptr, 0};
+    return r;
+}
+
+// nullptr for an id the program's resources do not hold.
+const HostDialogTemplate *dialog_template(int id) {
+    for (int i = 0; i < resources().count; ++i)
+        if (resources().templates[i].id == id)
+            return &resources().templates[i];
+    return nullptr;
 }
 
 HWND handle_of(size_t index) {
@@ -151,8 +171,12 @@ BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
     return TRUE;
 }
 
+void host_set_dialog_templates(const HostDialogTemplate *templates, int count) {
+    resources() = Resources{templates, count};
+}
+
 HWND host_dialog_start(int template_id, DLGPROC proc, LPARAM param) {
-    const HostDialogTemplate *t = host_dialog_template(template_id);
+    const HostDialogTemplate *t = dialog_template(template_id);
     if (!t || !proc)
         return nullptr;
     HostWindow d = blank_window(window_dialog);
@@ -181,7 +205,13 @@ void host_set_dialog_driver(std::function<void(HWND)> driver) {
     state().driver = driver;
 }
 
-INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR template_name, HWND, DLGPROC proc, LPARAM param) {
+HINSTANCE host_dialog_instance() {
+    return state().instance;
+}
+
+INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND, DLGPROC proc,
+                        LPARAM param) {
+    state().instance = instance;
     uintptr_t id = reinterpret_cast<uintptr_t>(template_name);
     if (id > 0xffff)
         return -1;

@@ -1,15 +1,16 @@
-// Host model of Windows, part 1: the basic Win32 types, files, folders, times
-// and attributes, message boxes and control texts.
+// Win32 on Linux, part 1: the basic types, files, folders, times and
+// attributes, message boxes and control texts: what the extraction driver
+// and the path helpers call. The file layer (platform/host/host_files.cpp)
+// implements the files; the tools take message boxes from host_messages.cpp
+// (standard error), the tests from the Windows model, which records them.
 //
-// Windows paths map to host folders: "X:\a\b" is <root>/X/a/b for a root the
-// caller chooses with host_set_root(); '\' and '/' are both separators; any
-// path without a drive letter is a host path used as it is. Everything here
-// runs on one thread, like the setup itself.
+// Windows paths map to host folders (platform/host/host_files.h): "X:\a\b"
+// is <root>/X/a/b; '\' and '/' are both separators; any path without a drive
+// letter is a host path used as it is. Everything here runs on one thread,
+// like the setup itself.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 typedef int BOOL;
 typedef unsigned char BYTE;
@@ -35,6 +36,8 @@ typedef const WCHAR *LPCWSTR;
 typedef DWORD *LPDWORD;
 typedef BYTE *LPBYTE;
 typedef void *HANDLE;
+typedef unsigned long ULONG;
+typedef uintptr_t ULONG_PTR;
 
 struct HWND__;
 typedef HWND__ *HWND;
@@ -47,6 +50,9 @@ typedef HINSTANCE HMODULE;
 #define WINAPI
 #define CALLBACK
 #define MAX_PATH 260
+
+#define LOWORD(value) ((WORD)(((uintptr_t)(value)) & 0xffff))
+#define MAKEINTRESOURCEA(id) ((LPSTR)(uintptr_t)(WORD)(id))
 
 struct FILETIME {
     DWORD dwLowDateTime;
@@ -124,22 +130,3 @@ BOOL FindClose(HANDLE find);
 #define IDCANCEL 2
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
-
-// ---- Test and tool control of the host model (not Win32) ----
-
-// Folder under which drive letters live as subfolders ("<root>/C", ...).
-void host_set_root(const char *root);
-const char *host_root();
-// Maps a Windows path to the host path; a path without a drive letter is
-// returned with '\' turned into '/'.
-std::string host_path(const char *windows_path);
-
-struct HostMessageBox {
-    std::string text;
-    std::string caption;
-    UINT type;
-};
-// Every message box shown so far, in order; MessageBoxA answers IDOK.
-std::vector<HostMessageBox> &host_message_boxes();
-// Every SetDlgItemTextA call so far as (control id, text), in order.
-std::vector<std::pair<int, std::string>> &host_control_text_log();
