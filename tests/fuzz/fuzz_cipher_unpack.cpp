@@ -17,7 +17,7 @@ int fuzz_cipher_unpack(const uint8_t *data, size_t size) {
     memcpy(ctx->password, data + entries_size, length);
     ctx->cipher_version = 20;
     unpack_entries(ctx, data, entries_size);
-    free(ctx);
+    free_extraction_context(ctx);
     return 0;
 }
 

@@ -50,7 +50,7 @@ int fuzz_header_walk(const uint8_t *data, size_t size) {
             fuzz_fail("the walk read beyond the archive's end");
     }
     close_stream(ctx->archive_stream);
-    free(ctx);
+    free_extraction_context(ctx);
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "archive/cipher.h"
+#include "archive/rar_format.h"
 #include "archive/stream.h"
 #include "pack/lz_encode.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -43,7 +44,6 @@ static void append_piece(void *user, const uint8_t *data, size_t n) {
 
 static void piece_done(void *, uint64_t) {}
 
-static const char round_trip_password[] = "q4!Wm9#z";
 
 // The files payload[start[i], start[i + 1]) as pieces of one stream; solid[i]
 // gets the flag piece i needs.
@@ -100,10 +100,10 @@ int fuzz_round_trip(const uint8_t *data, size_t size) {
         if (pieces[i].size() % pad_to != 0 || pieces[i].size() > 0x7FFFFFFF)
             fuzz_fail("packed piece not padded as asked");
         if (sealed) {
-            init_cipher(sealer, round_trip_password);
+            init_cipher(sealer, built_in_password);
             for (size_t at = 0; at < pieces[i].size(); at += 16)
                 encrypt_block(sealer, reinterpret_cast<uint8_t *>(&pieces[i][at]));
-            init_cipher(ctx, round_trip_password);
+            init_cipher(ctx, built_in_password);
             ctx->cipher_version = 20;
         }
         std::string output;
@@ -124,8 +124,8 @@ int fuzz_round_trip(const uint8_t *data, size_t size) {
         if (~ctx->file_checksum != reference_crc32(payload + start[i], output.size()))
             fuzz_fail("wrong checksum of the decoded bytes");
     }
-    free(sealer);
-    free(ctx);
+    free_extraction_context(sealer);
+    free_extraction_context(ctx);
     return 0;
 }
 

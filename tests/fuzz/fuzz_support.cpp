@@ -7,12 +7,11 @@
 #include <cstring>
 
 #include "archive/cipher.h"
-#include "archive/crc.h"
 #include "archive/stream.h"
+#include "unpack/decoder_limits.h"
 #include "unpack/lz_decode.h"
 
 // A decoded entry may run past its size by the rest of its last match.
-constexpr uint64_t longest_match = 260;
 
 void fuzz_fail(const char *what) {
     fprintf(stderr, "fuzz invariant broken: %s\n", what);
@@ -56,12 +55,9 @@ FILE *open_memory(MemoryFile *file, const char *mode) {
 }
 
 ExtractionContext *new_context() {
-    ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof *ctx));
+    ExtractionContext *ctx = new_extraction_context();
     if (!ctx)
         fuzz_fail("no memory for the record");
-    for (int i = 0; i < 4; ++i)
-        ctx->channel_tables[i] = &ctx->channel_storage[i];
-    build_crc_table(ctx);
     return ctx;
 }
 
@@ -117,7 +113,7 @@ void unpack_entries(ExtractionContext *ctx, const uint8_t *data, size_t size) {
             fuzz_fail("window positions out of step after an entry");
         if (ctx->input_pos >= uint32_t(input_buffer_size))
             fuzz_fail("bit input beyond its buffer");
-        if (unp_size[i] < 0x80000000u && output.written > uint64_t(unp_size[i]) + longest_match)
+        if (unp_size[i] < 0x80000000u && output.written > uint64_t(unp_size[i]) + max_match_length)
             fuzz_fail("decoder wrote beyond the entry's size");
         close_stream(ctx->input_stream);
         close_stream(ctx->output_stream);

@@ -23,7 +23,7 @@ struct MemoryFile {
 // size); writes are counted and dropped.
 FILE *open_memory(MemoryFile *file, const char *mode);
 
-// Zero-filled, with its CRC table and code tables wired; free() it.
+// A record made ready as the driver makes it; free_extraction_context() it.
 ExtractionContext *new_context();
 
 // The entries of the layout of fuzz_unpack (see fuzz_targets.h), decoded in

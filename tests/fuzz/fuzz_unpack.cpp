@@ -7,7 +7,7 @@
 int fuzz_unpack(const uint8_t *data, size_t size) {
     ExtractionContext *ctx = new_context();
     unpack_entries(ctx, data, size);
-    free(ctx);
+    free_extraction_context(ctx);
     return 0;
 }
 

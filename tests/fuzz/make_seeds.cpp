@@ -16,16 +16,16 @@
 #include <vector>
 
 #include "archive/cipher.h"
-#include "archive/crc.h"
 #include "archive/extraction_context.h"
 #include "archive/header_reader.h"
+#include "archive/rar_format.h"
 #include "archive/stream.h"
 #include "pack/lz_encode.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/entry_data.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/test_paths.h"
 
-static const char setup_password[] = "q4!Wm9#z";
 
 static std::string pattern(size_t size, uint32_t seed, int alphabet) {
     std::string data(size, '\0');
@@ -87,16 +87,15 @@ static std::vector<std::string> solid_pieces(const std::vector<std::string> &fil
 }
 
 static std::string encipher(const std::string &packed, const char *password) {
-    ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof *ctx));
+    ExtractionContext *ctx = new_extraction_context();
     if (!ctx)
         exit(1);
-    build_crc_table(ctx);
     init_cipher(ctx, password);
     std::string sealed = packed;
     sealed.resize((packed.size() + 15) / 16 * 16, '\0');
     for (size_t at = 0; at < sealed.size(); at += 16)
         encrypt_block(ctx, reinterpret_cast<uint8_t *>(&sealed[at]));
-    free(ctx);
+    free_extraction_context(ctx);
     return sealed;
 }
 
@@ -142,11 +141,12 @@ static std::vector<RarFileEntry> compressed_entries(const std::vector<std::strin
     for (size_t i = 0; i < files.size(); ++i) {
         RarFileEntry item;
         item.name = names[i];
-        item.method = 0x33;
+        item.method = method_default;
         item.unp_size = int64_t(files[i].size());
         item.file_crc = rar_crc32(files[i]);
         item.packed = password[0] ? encipher(pieces[i], password) : pieces[i];
-        item.flags = uint16_t(0x8000 | (solid[i] ? 0x0010 : 0) | (password[0] ? 0x0004 : 0));
+        item.flags = uint16_t(flag_has_data | (solid[i] ? flag_solid : 0) |
+                              (password[0] ? flag_encrypted : 0));
         entries.push_back(item);
     }
     return entries;
@@ -166,16 +166,14 @@ static void archive_seeds(const std::string &header_folder, const std::string &e
         "DATA\\ZEROS.BIN", "DATA\\A.TXT", "B.BIN",       "C.TXT"};
     archives.push_back({"solid", rar_archive(compressed_entries(names, data, ""))});
     archives.push_back(
-        {"solid-encrypted", rar_archive(compressed_entries(names, data, setup_password))});
+        {"solid-encrypted", rar_archive(compressed_entries(names, data, built_in_password))});
     std::vector<RarFileEntry> few =
         compressed_entries({"ONE.TXT", "TWO.TXT"}, {data[3], data[5]}, "");
     archives.push_back({"compressed", rar_archive(few)});
 
-    std::string stored_secret = encipher(data[2], setup_password);
-    RarFileEntry secret = rar_stored_entry("SECRET.TXT", data[2]);
-    secret.flags |= 0x0004;
-    secret.packed = stored_secret;
-    archives.push_back({"stored-encrypted", rar_archive({secret})});
+    archives.push_back(
+        {"stored-encrypted",
+         rar_archive({encrypted_entry("SECRET.TXT", data[2], built_in_password)})});
 
     // Blocks the reader steps over, and a main header with extra bytes.
     std::string blocks;
@@ -269,7 +267,7 @@ static void stream_seeds(const std::string &unpack_folder, const std::string &ci
             std::vector<std::string> pieces = solid_pieces(files, level, 1, &solid);
             write_seed(unpack_folder, "stream-" + std::to_string(n), unpack_input(sizes, pieces));
 
-            std::string password = n % 2 ? setup_password : "password";
+            std::string password = n % 2 ? built_in_password : "password";
             pieces = solid_pieces(files, level, 16, &solid);
             for (std::string &piece : pieces)
                 piece = encipher(piece, password.c_str());
@@ -290,13 +288,12 @@ struct PackedEntry {
 // packed bytes.
 static std::vector<PackedEntry> read_entries(const std::string &path) {
     std::vector<PackedEntry> entries;
-    ExtractionContext *ctx = static_cast<ExtractionContext *>(calloc(1, sizeof *ctx));
+    ExtractionContext *ctx = new_extraction_context();
     FILE *file = fopen(path.c_str(), "rb");
     if (!ctx || !file) {
         fprintf(stderr, "cannot read %s\n", path.c_str());
         exit(1);
     }
-    build_crc_table(ctx);
     ctx->archive_stream = file;
     if (locate_archive(ctx) != 0) {
         if (ctx->main_header.head_size > 13)
@@ -313,7 +310,7 @@ static std::vector<PackedEntry> read_entries(const std::string &path) {
         }
     }
     fclose(file);
-    free(ctx);
+    free_extraction_context(ctx);
     return entries;
 }
 
