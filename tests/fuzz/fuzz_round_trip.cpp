@@ -44,7 +44,6 @@ static void append_piece(void *user, const uint8_t *data, size_t n) {
 
 static void piece_done(void *, uint64_t) {}
 
-
 // The files payload[start[i], start[i + 1]) as pieces of one stream; solid[i]
 // gets the flag piece i needs.
 static void pack_files(LzEncoder *encoder, const uint8_t *payload, const size_t *start, int files,
