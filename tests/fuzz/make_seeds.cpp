@@ -26,7 +26,6 @@
 #include "tests/support/pe_image.h"
 #include "tests/support/test_paths.h"
 
-
 static std::string pattern(size_t size, uint32_t seed, int alphabet) {
     std::string data(size, '\0');
     for (size_t i = 0; i < size; ++i) {
@@ -171,9 +170,8 @@ static void archive_seeds(const std::string &header_folder, const std::string &e
         compressed_entries({"ONE.TXT", "TWO.TXT"}, {data[3], data[5]}, "");
     archives.push_back({"compressed", rar_archive(few)});
 
-    archives.push_back(
-        {"stored-encrypted",
-         rar_archive({encrypted_entry("SECRET.TXT", data[2], built_in_password)})});
+    archives.push_back({"stored-encrypted",
+                        rar_archive({encrypted_entry("SECRET.TXT", data[2], built_in_password)})});
 
     // Blocks the reader steps over, and a main header with extra bytes.
     std::string blocks;
