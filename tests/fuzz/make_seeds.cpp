@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "archive/cipher.h"
 #include "archive/extraction_context.h"
 #include "archive/header_reader.h"
 #include "archive/rar_format.h"
@@ -83,19 +82,6 @@ static std::vector<std::string> solid_pieces(const std::vector<std::string> &fil
     lz_flush(encoder);
     lz_encoder_free(encoder);
     return pieces;
-}
-
-static std::string encipher(const std::string &packed, const char *password) {
-    ExtractionContext *ctx = new_extraction_context();
-    if (!ctx)
-        exit(1);
-    init_cipher(ctx, password);
-    std::string sealed = packed;
-    sealed.resize((packed.size() + 15) / 16 * 16, '\0');
-    for (size_t at = 0; at < sealed.size(); at += 16)
-        encrypt_block(ctx, reinterpret_cast<uint8_t *>(&sealed[at]));
-    free_extraction_context(ctx);
-    return sealed;
 }
 
 static void put32(std::string &out, uint32_t value) {

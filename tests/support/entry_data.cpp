@@ -40,18 +40,22 @@ RarFileEntry compressed_entry(const std::string &name, const std::string &data) 
     return item;
 }
 
-RarFileEntry encrypted_entry(const std::string &name, const std::string &data,
-                             const char *password) {
+std::string encipher(const std::string &data, const char *password) {
     ExtractionContext *ctx = new_extraction_context();
     init_cipher(ctx, password);
-    std::string packed = data;
-    packed.resize((data.size() + 15) / 16 * 16, '\0');
-    for (size_t at = 0; at < packed.size(); at += 16)
-        encrypt_block(ctx, reinterpret_cast<uint8_t *>(&packed[at]));
+    std::string sealed = data;
+    sealed.resize((data.size() + 15) / 16 * 16, '\0');
+    for (size_t at = 0; at < sealed.size(); at += 16)
+        encrypt_block(ctx, reinterpret_cast<uint8_t *>(&sealed[at]));
     free_extraction_context(ctx);
+    return sealed;
+}
+
+RarFileEntry encrypted_entry(const std::string &name, const std::string &data,
+                             const char *password) {
     RarFileEntry item = rar_stored_entry(name, data);
     item.flags |= flag_encrypted;
-    item.packed = packed;
+    item.packed = encipher(data, password);
     item.unp_size = int64_t(data.size());
     return item;
 }

@@ -17,6 +17,9 @@ std::string pattern_data(size_t size, uint32_t seed, char first, int letters);
 // A method 0x33 entry of data packed at the default level, with its CRC-32;
 // a packer failure is a test failure.
 RarFileEntry compressed_entry(const std::string &name, const std::string &data);
+// data zero-padded to whole blocks and enciphered under password, as the
+// packer seals an entry.
+std::string encipher(const std::string &data, const char *password);
 // A stored entry of data enciphered with the product's cipher under
 // password (zero-padded to whole blocks), flagged encrypted.
 RarFileEntry encrypted_entry(const std::string &name, const std::string &data,
