@@ -937,7 +937,7 @@ LzEncoder *lz_encoder_create(int level) {
     e->settings = level == pack_level_fast   ? settings_fast
                   : level == pack_level_best ? settings_best
                                              : settings_default;
-    if (match_finder_init(&e->mf, e->settings.chain_limit, e->settings.nice_length) != 0) {
+    if (match_finder_init(&e->mf, e->settings.chain_limit, e->settings.nice_length, false) != 0) {
         delete e;
         return nullptr;
     }
@@ -1021,7 +1021,7 @@ const PackStats *lz_stats(const LzEncoder *e) {
 }
 
 size_t lz_memory(const LzEncoder *e) {
-    return sizeof(LzEncoder) + match_finder_memory() + e->tokens.capacity() * sizeof(Token) +
+    return sizeof(LzEncoder) + match_finder_memory(&e->mf) + e->tokens.capacity() * sizeof(Token) +
            e->tokens.capacity() * sizeof(CodedToken) + e->nodes.capacity() * sizeof(OptNode) +
            e->path.capacity() * sizeof(uint32_t);
 }
