@@ -114,6 +114,9 @@ RoundTrip pack_files(const std::vector<std::string> &files, int level, bool soli
         rt.solid.push_back(lz_begin_file(e, solid ? 1 : 0, password ? 16 : 1, sink));
         lz_feed(e, reinterpret_cast<const uint8_t *>(files[i].data()), files[i].size());
         lz_end_file(e);
+        // As the archive writer does before a folder or a stored file.
+        if (i % 7 == 3)
+            lz_flush(e);
     }
     lz_flush(e);
     rt.stats = *lz_stats(e);
