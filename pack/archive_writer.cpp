@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -42,7 +41,6 @@ static_assert(method_stored + pack_level_fast == method_fastest &&
                   method_stored + pack_level_best == method_best,
               "a compressed entry's method is method_stored + its level");
 constexpr size_t read_chunk = 1 << 20;
-constexpr size_t entropy_sample = 256 * 1024;
 
 int seek_to(FILE *f, uint64_t offset) {
 #ifdef _WIN32
@@ -205,6 +203,11 @@ uint32_t write_stored_data(Writer *w, const ArchiveEntry &e, uint32_t *crc, bool
     return uint32_t(packed);
 }
 
+// A stored file's packed size: padded to whole cipher blocks when encrypted.
+uint64_t stored_size(const Writer *w, uint64_t size) {
+    return w->encrypt ? (size + 15) / 16 * 16 : size;
+}
+
 uint16_t data_flags(const Writer *w) {
     return uint16_t(flag_dictionary_1m | (w->encrypt ? flag_encrypted : 0));
 }
@@ -246,9 +249,11 @@ void piece_end(void *user, uint64_t packed_size) {
         fail(w, e.path + ": packed data of 2 GiB or more");
         return;
     }
-    if (!w->options->solid && packed_size >= e.size) {
-        // Compression did not pay: the file goes in as it is. Nothing depends
-        // on the piece in a stream that is not solid.
+    if (!w->options->solid && packed_size >= stored_size(w, e.size)) {
+        // Compression did not pay: the file goes in as it is (as it also
+        // does when both come out the same size, since it is quicker to
+        // extract). Nothing depends on the piece in a stream that is not
+        // solid.
         w->end = data_at;
         if (seek_to(w->out, data_at) != 0)
             fail(w, std::string("cannot write the archive: ") + strerror(errno));
@@ -263,27 +268,61 @@ void piece_end(void *user, uint64_t packed_size) {
     patch(w, ps->header_at, file_header(w, e, flags, uint32_t(packed_size), ps->crc, method));
 }
 
-// Order-0 entropy of the file's first bytes against what random data of that
-// length shows: already compressed data is stored, not packed.
-bool looks_incompressible(Writer *w, const ArchiveEntry &e) {
+void count_bytes(void *user, const uint8_t *, size_t n) {
+    *static_cast<uint64_t *>(user) += n;
+}
+
+void ignore_end(void *, uint64_t) {}
+
+// The file packed on its own, quickly; 0 when it cannot be read.
+uint64_t packed_alone(Writer *w, const ArchiveEntry &e, uint32_t pad_to) {
+    LzEncoder *trial = lz_encoder_create(pack_level_fast);
+    if (!trial) {
+        fail(w, "out of memory");
+        return 0;
+    }
+    uint64_t packed = 0;
+    lz_begin_file(trial, 0, pad_to, PieceSink{&packed, count_bytes, ignore_end});
+    FILE *in = open_input(w, e);
+    if (in) {
+        std::vector<uint8_t> buffer(read_chunk);
+        size_t n;
+        while ((n = fread(buffer.data(), 1, buffer.size(), in)) > 0)
+            lz_feed(trial, buffer.data(), n);
+        fclose(in);
+    }
+    lz_end_file(trial);
+    lz_flush(trial);
+    lz_encoder_free(trial);
+    return in ? packed : 0;
+}
+
+// Whether a file of a solid stream goes into the stream or is stored, by
+// measurement: stored only when packing would not make it smaller. Within a
+// stream a file pays for the tables that bring the stream back to the data
+// around it as well as for its own. The price of sending its bytes as plain
+// literals in a block of their own settles nearly every file; where even
+// that saves nothing (data compressed already) the file is packed on its own,
+// at the fast level that finds what long matches there are, to see whether
+// they pay.
+bool worth_compressing(Writer *w, const ArchiveEntry &e) {
     FILE *in = open_input(w, e);
     if (!in)
         return false;
-    std::vector<uint8_t> sample(std::min<uint64_t>(e.size, entropy_sample));
-    size_t n = fread(sample.data(), 1, sample.size(), in);
-    fclose(in);
-    if (n == 0)
-        return false;
+    std::vector<uint8_t> buffer(read_chunk);
     uint32_t count[256] = {};
-    for (size_t i = 0; i < n; i++)
-        count[sample[i]]++;
-    double bits = 0;
-    for (uint32_t c : count)
-        if (c)
-            bits -= double(c) * std::log2(double(c) / double(n));
-    double per_byte = bits / double(n);
-    // Random bytes fall short of 8 bits by about 184/n in a sample of n.
-    return per_byte > 7.85 - 184.0 / double(n);
+    size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), in)) > 0)
+        for (size_t i = 0; i < n; i++)
+            count[buffer[i]]++;
+    fclose(in);
+    uint32_t pad_to = w->encrypt ? 16 : 1;
+    uint64_t stored = stored_size(w, e.size);
+    uint64_t tables = 0;
+    if (literal_piece_size(count, pad_to, &tables) + tables < stored)
+        return true;
+    uint64_t packed = packed_alone(w, e, pad_to);
+    return packed != 0 && packed + tables < stored;
 }
 
 void write_compressed(Writer *w, LzEncoder *enc, std::deque<PieceState> *states,
@@ -414,7 +453,7 @@ int write_archive(const char *output, const std::vector<ArchiveEntry> &entries,
         }
         local.files++;
         local.input_bytes += e.size;
-        if (e.size == 0 || looks_incompressible(&w, e)) {
+        if (e.size == 0 || (options.solid && !worth_compressing(&w, e))) {
             lz_flush(enc);
             write_stored(&w, e);
             w.stored++;

@@ -1616,6 +1616,22 @@ size_t lz_memory(const LzEncoder *e) {
            e->block_prices.capacity() * sizeof(Prices);
 }
 
+uint64_t literal_piece_size(const uint32_t *byte_counts, uint32_t pad_to, uint64_t *table_bytes) {
+    uint32_t freq[lz_table_lengths] = {};
+    memcpy(freq, byte_counts, literal_symbols * sizeof *freq);
+    Tables t;
+    tables_for(freq, &t);
+    const uint8_t none[lz_table_lengths] = {};
+    TablePlan plan;
+    plan_tables(t.lengths, none, &plan);
+    uint64_t bits = plan.bits;
+    *table_bytes = (plan.bits + 7) / 8;
+    for (uint32_t b = 0; b < literal_symbols; b++)
+        bits += uint64_t(freq[b]) * t.lengths[b];
+    pad_to = pad_to ? pad_to : 1;
+    return ((bits + 7) / 8 + pad_to - 1) / pad_to * pad_to;
+}
+
 int compress_buffer(const uint8_t *data, size_t n, int level, uint32_t pad_to,
                     std::vector<uint8_t> *out, PackStats *stats) {
     LzEncoder *e = lz_encoder_create(level);

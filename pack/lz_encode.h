@@ -66,6 +66,12 @@ const PackStats *lz_stats(const LzEncoder *enc);
 // Bytes of memory the encoder holds.
 size_t lz_memory(const LzEncoder *enc);
 
+// The packed size of a non-solid piece that sends bytes of these counts
+// (byte_counts[b] of byte b) as literals in one block, padded as for
+// lz_begin_file: the price of the plainest encoding, found without packing.
+// table_bytes gets the part its table block takes.
+uint64_t literal_piece_size(const uint32_t *byte_counts, uint32_t pad_to, uint64_t *table_bytes);
+
 // One buffer as one non-solid piece. Returns 0, or -1 when memory is short.
 int compress_buffer(const uint8_t *data, size_t n, int level, uint32_t pad_to,
                     std::vector<uint8_t> *out, PackStats *stats);
