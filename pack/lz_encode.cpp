@@ -1090,8 +1090,8 @@ void encode_split(LzEncoder *e, bool flush) {
     }
     e->tokens.erase(e->tokens.begin(), e->tokens.begin() + ptrdiff_t(done));
     if (!e->tokens.empty()) {
-        uint32_t freq[lz_table_lengths] = {};
-        count_symbols(e->tokens.data(), e->tokens.size(), freq);
+        // What waits is the last block.
+        const uint32_t *freq = e->block_counts.back().count;
         Tables t;
         tables_for(freq, &t);
         prices_from_lengths(t.lengths, freq, &e->prices);
