@@ -41,12 +41,14 @@ inline uint32_t load32(const uint8_t *p) {
 inline uint32_t hash4(const uint8_t *p) {
     return (load32(p) * 2654435761u) >> (32 - hash4_bits);
 }
+// The first three and two bytes, as the low bytes of a little-endian word:
+// any mix of them would serve as well, since a candidate is checked byte by
+// byte.
 inline uint32_t hash3(const uint8_t *p) {
-    return ((uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16) * 2654435761u) >>
-           (32 - hash3_bits);
+    return ((load32(p) & 0xFFFFFF) * 2654435761u) >> (32 - hash3_bits);
 }
 inline uint32_t hash2(const uint8_t *p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+    return load32(p) & 0xFFFF;
 }
 
 void rebase(uint32_t *table, uint32_t count, uint32_t delta) {
