@@ -157,10 +157,14 @@ void progress(Writer *w) {
         w->options->progress(w->options->user, w->done, w->total, w->end - w->start);
 }
 
+// The file was examined when it was collected; should it have become
+// something else since (a link, a FIFO), it is refused, not followed or
+// waited for.
 FILE *open_input(Writer *w, const ArchiveEntry &e) {
-    FILE *in = fopen(e.path.c_str(), "rb");
+    std::string error;
+    FILE *in = open_regular_file(e.path, false, &error);
     if (!in)
-        fail(w, "cannot read " + e.path + ": " + strerror(errno));
+        fail(w, error);
     return in;
 }
 

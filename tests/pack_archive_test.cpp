@@ -3,10 +3,14 @@
 // line.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -198,6 +202,212 @@ TEST(PackArchive, HeadersOfFoldersNamesTimesAndAttributes) {
     // The archive ends with the 7-byte end block.
     EXPECT_EQ(bytes.substr(bytes.size() - 5), std::string("\x7B\x00\x40\x07\x00", 5));
     fs::permissions(dir + "/in/ro.txt", fs::perms::owner_write, fs::perm_options::add);
+    remove_tree(dir);
+}
+
+// Inputs as someone who may write to the product folder could prepare them.
+// Nothing is opened before it is known to be a regular file: a FIFO opened
+// for reading would hang the test.
+TEST(PackArchive, HostileInputs) {
+    std::string dir = make_temp_dir("pack-hostile");
+    std::string in = dir + "/in";
+    std::string out = in + "/out.rar";
+    write_file(dir + "/outside.txt", "outside");
+    using Inputs = std::vector<std::string>;
+    auto link = [](const std::string &target, const std::string &at) {
+        fs::create_symlink(target, at);
+    };
+    struct Case {
+        const char *what;
+        std::function<Inputs()> plant; // the inputs; none: the row cannot be set up here
+        const char *error;             // nullptr: collected
+        std::vector<std::string> names;
+        size_t notes;
+    };
+    const Case cases[] = {
+        {"FIFO in the folder",
+         [&] {
+             mkfifo((in + "/pipe").c_str(), 0600);
+             return Inputs{in};
+         },
+         "not a regular file",
+         {},
+         0},
+        {"FIFO named",
+         [&] {
+             mkfifo((in + "/pipe").c_str(), 0600);
+             return Inputs{in + "/pipe"};
+         },
+         "not a regular file",
+         {},
+         0},
+        {"device named", [&] { return Inputs{"/dev/null"}; }, "not a regular file", {}, 0},
+        {"device in the folder",
+         [&] {
+             bool made = mknod((in + "/null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+             return made ? Inputs{in} : Inputs{};
+         },
+         "not a regular file",
+         {},
+         0},
+        {"/proc file, empty by its size",
+         [&] { return Inputs{"/proc/self/status"}; },
+         "claims to be empty",
+         {},
+         0},
+        {"link to a device",
+         [&] {
+             link("/dev/null", in + "/null");
+             return Inputs{in};
+         },
+         "leads out of",
+         {},
+         0},
+        {"file link out",
+         [&] {
+             link("../outside.txt", in + "/o.txt");
+             return Inputs{in};
+         },
+         "leads out of",
+         {},
+         0},
+        {"folder link out",
+         [&] {
+             link(dir, in + "/up");
+             return Inputs{in};
+         },
+         "leads out of",
+         {},
+         0},
+        {"dangling link",
+         [&] {
+             link("missing", in + "/gone");
+             return Inputs{in};
+         },
+         "leads nowhere",
+         {},
+         0},
+        {"link to itself",
+         [&] {
+             link("self", in + "/self");
+             return Inputs{in};
+         },
+         "leads nowhere",
+         {},
+         0},
+        {"loop",
+         [&] {
+             fs::create_directories(in + "/sub");
+             link("..", in + "/sub/back");
+             return Inputs{in};
+         },
+         "a loop",
+         {},
+         0},
+        {"links inside, followed",
+         [&] {
+             fs::create_directories(in + "/sub");
+             write_file(in + "/sub/c.txt", "c");
+             link("a.txt", in + "/b.txt");
+             link(in + "/sub", in + "/alias");
+             return Inputs{in};
+         },
+         nullptr,
+         {"a.txt", "alias", "alias\\c.txt", "b.txt", "sub", "sub\\c.txt"},
+         0},
+        {"OUTPUT in the folder, also through a link",
+         [&] {
+             write_file(out, "an earlier archive");
+             link("out.rar", in + "/out.lnk");
+             return Inputs{in};
+         },
+         nullptr,
+         {"a.txt"},
+         2},
+        {"OUTPUT named among the inputs",
+         [&] {
+             write_file(out, "an earlier archive");
+             return Inputs{out, in + "/a.txt"};
+         },
+         nullptr,
+         {"a.txt"},
+         1},
+        {"OUTPUT the only input",
+         [&] {
+             write_file(out, "an earlier archive");
+             return Inputs{out};
+         },
+         "nothing left to pack",
+         {},
+         0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::create_directories(in);
+        write_file(in + "/a.txt", "a");
+        Inputs inputs = c.plant();
+        if (inputs.empty()) {
+            std::printf("%s: skipped, not permitted here\n", c.what);
+        } else {
+            std::vector<ArchiveEntry> entries;
+            std::vector<std::string> notes;
+            std::string error;
+            int result = collect_entries(inputs, &entries, &error, out.c_str(), &notes);
+            EXPECT_EQ(result != 0, c.error != nullptr) << error;
+            if (c.error) {
+                EXPECT_NE(error.find(c.error), std::string::npos) << error;
+            } else {
+                std::vector<std::string> names;
+                for (const ArchiveEntry &e : entries)
+                    names.push_back(e.name);
+                EXPECT_EQ(names, c.names);
+                EXPECT_EQ(notes.size(), c.notes);
+            }
+        }
+        remove_tree(in);
+    }
+    EXPECT_EQ(read_file(dir + "/outside.txt"), "outside");
+    remove_tree(dir);
+}
+
+// Names the extractor refuses, or Windows cannot hold or would change,
+// stop the packer before anything is written.
+TEST(PackArchive, NamesTheSetupCouldNotInstall) {
+    struct Case {
+        std::vector<std::string> files; // '/' between folders
+        const char *error;              // nullptr: packed
+    };
+    const Case cases[] = {
+        {{" "}, "the setup refuses it"},
+        {{"..."}, "the setup refuses it"},
+        {{"CON"}, "the setup refuses it"},
+        {{"aux.txt"}, "the setup refuses it"},
+        {{"sub/lpt1.log/x"}, "the setup refuses it"},
+        {{"co:lon"}, "the setup refuses it"},
+        {{"back\\slash"}, "folder separator"},
+        {{"new\nline"}, "new\\x0Aline: a control character"},
+        {{"README."}, "trailing dot"},
+        {{"space "}, "trailing dot or space"},
+        {{"what?.txt"}, "does not allow"},
+        {{"Readme", "README"}, "differ only in case"},
+        {{"Docs/x.txt", "docs"}, "differ only in case"},
+        {{" lead", "#%&'()+,;=@[]^`{}~.txt", "x.y.z", "Readme.txt", "sub/readme.txt"}, nullptr},
+    };
+    std::string dir = make_temp_dir("pack-names");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.files[0]);
+        for (const std::string &f : c.files) {
+            fs::create_directories(fs::path(dir + "/in/" + f).parent_path());
+            write_file(dir + "/in/" + f, "x");
+        }
+        std::vector<ArchiveEntry> entries;
+        std::string error;
+        EXPECT_EQ(collect_entries({dir + "/in"}, &entries, &error) != 0, c.error != nullptr);
+        if (c.error) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        }
+        remove_tree(dir + "/in");
+    }
     remove_tree(dir);
 }
 
