@@ -411,6 +411,41 @@ TEST(PackArchive, NamesTheSetupCouldNotInstall) {
     remove_tree(dir);
 }
 
+// Every name the temporary file may take holds a link: none is followed,
+// and the archive takes the first free name.
+TEST(PackArchive, TemporaryFileNeverFollowsALink) {
+    std::string dir = make_temp_dir("pack-temp");
+    write_file(dir + "/victim", "victim");
+    write_file(dir + "/f.txt", text_like(5000, 1));
+    std::vector<ArchiveEntry> entries;
+    std::string error;
+    ASSERT_EQ(collect_entries({dir + "/f.txt"}, &entries, &error), 0) << error;
+    std::string out = dir + "/out.rar";
+    std::string base = out + ".tmp" + std::to_string(getpid());
+    std::vector<std::string> planted = {base}; // the name of earlier versions
+    for (int i = 0; i < 100; i++)
+        planted.push_back(base + "-" + std::to_string(i));
+    for (size_t i = 0; i < planted.size(); i++)
+        fs::create_symlink(dir + (i % 2 ? "/victim" : "/created"), planted[i]);
+    for (bool one_free : {false, true}) {
+        SCOPED_TRACE(one_free);
+        if (one_free)
+            fs::remove(planted.back());
+        int result =
+            write_archive(out.c_str(), entries, options_of(3, true, nullptr), nullptr, &error);
+        EXPECT_EQ(result != 0, !one_free) << error;
+        EXPECT_EQ(fs::exists(out), one_free);
+        EXPECT_EQ(read_file(dir + "/victim"), "victim");
+        EXPECT_FALSE(fs::exists(dir + "/created"));
+        for (size_t i = 0; i + 1 < planted.size(); i++)
+            EXPECT_TRUE(fs::is_symlink(planted[i])) << planted[i];
+    }
+    EXPECT_NE(error.find("no temporary file"), std::string::npos) << error;
+    RunLog log;
+    EXPECT_EQ(test_archive(out, "", &log), 0);
+    remove_tree(dir);
+}
+
 TEST(PackArchive, DosTime) {
     const char *old = getenv("TZ");
     std::string saved = old ? old : "";
@@ -457,6 +492,20 @@ TEST(PackArchive, FailuresLeaveNothingBehind) {
     EXPECT_NE(collect_entries({dir + "/huge.bin"}, &entries, &error), 0);
     EXPECT_NE(error.find("2 GiB"), std::string::npos) << error;
     fs::remove(dir + "/huge.bin");
+    // Files under 2 GiB each that together could make an archive of 2 GiB:
+    // refused before a byte is read or written.
+    for (const char *name : {"/half1.bin", "/half2.bin"}) {
+        write_file(dir + name, "");
+        fs::resize_file(dir + name, uint64_t(1) << 30);
+    }
+    entries.clear();
+    ASSERT_EQ(collect_entries({dir + "/half1.bin", dir + "/half2.bin"}, &entries, &error), 0);
+    EXPECT_NE(write_archive((dir + "/out.rar").c_str(), entries, options_of(3, true, nullptr),
+                            nullptr, &error),
+              0);
+    EXPECT_NE(error.find("would reach 2 GiB"), std::string::npos) << error;
+    fs::remove(dir + "/half1.bin");
+    fs::remove(dir + "/half2.bin");
 
     write_file(dir + "/f.txt", "some data");
     entries.clear();
@@ -465,12 +514,21 @@ TEST(PackArchive, FailuresLeaveNothingBehind) {
                             options_of(3, true, nullptr), nullptr, &error),
               0);
     EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    EXPECT_NE(write_archive(dir.c_str(), entries, options_of(3, true, nullptr), nullptr, &error),
+              0);
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 
-    // Stubs the setup could not find its archive behind.
+    // Stubs the setup could not find its archive behind: it would take the
+    // first marker it meets, also the older form when "RSFX" stands at 28.
+    const std::string rar_marker_bytes("Rar!\x1A\x07\x00", 7);
+    std::string older = "MZ" + std::string(26, '\0') + "RSFX" + std::string(40, '\0') + "RE~^";
     write_file(dir + "/big.exe", std::string(max_stub_size + 1, 'M'));
     write_file(dir + "/tiny.exe", "MZ");
-    write_file(dir + "/marked.exe", std::string("MZ Rar!\x1A\x07\x00\x00\x00\x73 ", 14));
-    for (const char *stub : {"/big.exe", "/tiny.exe", "/marked.exe"}) {
+    write_file(dir + "/marked.exe", "MZ " + rar_marker_bytes + std::string("\x00\x00\x73 ", 4));
+    write_file(dir + "/marker-first.exe", rar_marker_bytes + "MZ and more");
+    write_file(dir + "/older.exe", older + std::string(100, '\0'));
+    for (const char *stub :
+         {"/big.exe", "/tiny.exe", "/marked.exe", "/marker-first.exe", "/older.exe"}) {
         ArchiveOptions o = options_of(3, true, "pw");
         std::string stub_path = dir + stub;
         o.stub = stub_path.c_str();
@@ -484,7 +542,19 @@ TEST(PackArchive, FailuresLeaveNothingBehind) {
         (void)e;
         count++;
     }
-    EXPECT_EQ(count, 5);
+    EXPECT_EQ(count, 7);
+    // The setup itself holds the marker (not followed by a main header) and
+    // the older one (without "RSFX" at 28): such a stub is fine.
+    write_file(dir + "/setup-like.exe",
+               "MZ" + std::string(40, '\0') + rar_marker_bytes + "\x00\x00\x00 RE~^ and code");
+    ArchiveOptions o = options_of(3, true, nullptr);
+    std::string out = dir + "/setup.exe";
+    std::string stub_path = dir + "/setup-like.exe";
+    o.stub = stub_path.c_str();
+    EXPECT_EQ(write_archive(out.c_str(), entries, o, nullptr, &error), 0) << error;
+    RunLog log;
+    EXPECT_EQ(test_archive(out, "", &log), 0);
+    EXPECT_EQ(log.entries.size(), 1u);
     remove_tree(dir);
 }
 
