@@ -10,8 +10,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -213,156 +213,88 @@ TEST(PackArchive, HostileInputs) {
     std::string in = dir + "/in";
     std::string out = in + "/out.rar";
     write_file(dir + "/outside.txt", "outside");
-    using Inputs = std::vector<std::string>;
-    auto link = [](const std::string &target, const std::string &at) {
-        fs::create_symlink(target, at);
+    // Plants "KIND NAME [TARGET]" in the input folder; false when the system
+    // does not permit it here.
+    auto plant = [&](const std::string &what) {
+        std::istringstream words(what);
+        std::string kind, name, target;
+        words >> kind >> name >> target;
+        std::string at = in + "/" + name;
+        if (kind == "device")
+            return mknod(at.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+        if (kind == "fifo")
+            mkfifo(at.c_str(), 0600);
+        else if (kind == "link")
+            fs::create_symlink(target, at);
+        else if (kind == "dir")
+            fs::create_directories(at);
+        else
+            write_file(at, kind);
+        return true;
     };
     struct Case {
         const char *what;
-        std::function<Inputs()> plant; // the inputs; none: the row cannot be set up here
-        const char *error;             // nullptr: collected
-        std::vector<std::string> names;
+        std::vector<std::string> plant;
+        std::vector<std::string> inputs; // below the input folder unless absolute
+        const char *error;               // nullptr: collected
+        const char *names;               // then: the entries' names
         size_t notes;
     };
     const Case cases[] = {
-        {"FIFO in the folder",
-         [&] {
-             mkfifo((in + "/pipe").c_str(), 0600);
-             return Inputs{in};
-         },
-         "not a regular file",
-         {},
-         0},
-        {"FIFO named",
-         [&] {
-             mkfifo((in + "/pipe").c_str(), 0600);
-             return Inputs{in + "/pipe"};
-         },
-         "not a regular file",
-         {},
-         0},
-        {"device named", [&] { return Inputs{"/dev/null"}; }, "not a regular file", {}, 0},
-        {"device in the folder",
-         [&] {
-             bool made = mknod((in + "/null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
-             return made ? Inputs{in} : Inputs{};
-         },
-         "not a regular file",
-         {},
-         0},
-        {"/proc file, empty by its size",
-         [&] { return Inputs{"/proc/self/status"}; },
-         "claims to be empty",
-         {},
-         0},
-        {"link to a device",
-         [&] {
-             link("/dev/null", in + "/null");
-             return Inputs{in};
-         },
-         "leads out of",
-         {},
-         0},
-        {"file link out",
-         [&] {
-             link("../outside.txt", in + "/o.txt");
-             return Inputs{in};
-         },
-         "leads out of",
-         {},
-         0},
-        {"folder link out",
-         [&] {
-             link(dir, in + "/up");
-             return Inputs{in};
-         },
-         "leads out of",
-         {},
-         0},
-        {"dangling link",
-         [&] {
-             link("missing", in + "/gone");
-             return Inputs{in};
-         },
-         "leads nowhere",
-         {},
-         0},
-        {"link to itself",
-         [&] {
-             link("self", in + "/self");
-             return Inputs{in};
-         },
-         "leads nowhere",
-         {},
-         0},
-        {"loop",
-         [&] {
-             fs::create_directories(in + "/sub");
-             link("..", in + "/sub/back");
-             return Inputs{in};
-         },
-         "a loop",
-         {},
-         0},
+        {"FIFO in the folder", {"fifo pipe"}, {"."}, "not a regular file", "", 0},
+        {"FIFO named", {"fifo pipe"}, {"pipe"}, "not a regular file", "", 0},
+        {"device named", {}, {"/dev/null"}, "not a regular file", "", 0},
+        {"device in the folder", {"device null"}, {"."}, "not a regular file", "", 0},
+        {"/proc file, empty by its size", {}, {"/proc/self/status"}, "claims to be empty", "", 0},
+        {"link to a device", {"link null /dev/null"}, {"."}, "leads out of", "", 0},
+        {"file link out", {"link o.txt ../outside.txt"}, {"."}, "leads out of", "", 0},
+        {"folder link out", {"link up " + dir}, {"."}, "leads out of", "", 0},
+        {"dangling link", {"link gone missing"}, {"."}, "leads nowhere", "", 0},
+        {"link to itself", {"link self self"}, {"."}, "leads nowhere", "", 0},
+        {"loop", {"dir sub", "link sub/back .."}, {"."}, "a loop", "", 0},
         {"links inside, followed",
-         [&] {
-             fs::create_directories(in + "/sub");
-             write_file(in + "/sub/c.txt", "c");
-             link("a.txt", in + "/b.txt");
-             link(in + "/sub", in + "/alias");
-             return Inputs{in};
-         },
+         {"dir sub", "c sub/c.txt", "link b.txt a.txt", "link alias " + in + "/sub"},
+         {"."},
          nullptr,
-         {"a.txt", "alias", "alias\\c.txt", "b.txt", "sub", "sub\\c.txt"},
+         "a.txt alias alias\\c.txt b.txt sub sub\\c.txt",
          0},
         {"OUTPUT in the folder, also through a link",
-         [&] {
-             write_file(out, "an earlier archive");
-             link("out.rar", in + "/out.lnk");
-             return Inputs{in};
-         },
+         {"earlier out.rar", "link out.lnk out.rar"},
+         {"."},
          nullptr,
-         {"a.txt"},
+         "a.txt",
          2},
         {"OUTPUT named among the inputs",
-         [&] {
-             write_file(out, "an earlier archive");
-             return Inputs{out, in + "/a.txt"};
-         },
+         {"earlier out.rar"},
+         {"out.rar", "a.txt"},
          nullptr,
-         {"a.txt"},
+         "a.txt",
          1},
-        {"OUTPUT the only input",
-         [&] {
-             write_file(out, "an earlier archive");
-             return Inputs{out};
-         },
-         "nothing left to pack",
-         {},
-         0},
+        {"OUTPUT the only input", {"earlier out.rar"}, {"out.rar"}, "nothing left to pack", "", 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         fs::create_directories(in);
         write_file(in + "/a.txt", "a");
-        Inputs inputs = c.plant();
-        if (inputs.empty()) {
+        bool planted = true;
+        for (const std::string &what : c.plant)
+            planted = planted && plant(what);
+        std::vector<std::string> inputs;
+        for (const std::string &input : c.inputs)
+            inputs.push_back(input[0] == '/' ? input : in + "/" + input);
+        std::vector<ArchiveEntry> entries;
+        std::vector<std::string> notes;
+        std::string error, names;
+        if (!planted) {
             std::printf("%s: skipped, not permitted here\n", c.what);
+        } else if (collect_entries(inputs, &entries, &error, out.c_str(), &notes) != 0) {
+            EXPECT_TRUE(c.error && error.find(c.error) != std::string::npos) << error;
         } else {
-            std::vector<ArchiveEntry> entries;
-            std::vector<std::string> notes;
-            std::string error;
-            int result = collect_entries(inputs, &entries, &error, out.c_str(), &notes);
-            EXPECT_EQ(result != 0, c.error != nullptr) << error;
-            if (c.error) {
-                EXPECT_NE(error.find(c.error), std::string::npos) << error;
-            } else {
-                std::vector<std::string> names;
-                for (const ArchiveEntry &e : entries)
-                    names.push_back(e.name);
-                EXPECT_EQ(names, c.names);
-                EXPECT_EQ(notes.size(), c.notes);
-            }
+            for (const ArchiveEntry &e : entries)
+                names += (names.empty() ? "" : " ") + e.name;
+            EXPECT_EQ(c.error, nullptr);
+            EXPECT_EQ(names, c.names);
+            EXPECT_EQ(notes.size(), c.notes);
         }
         remove_tree(in);
     }
@@ -545,8 +477,8 @@ TEST(PackArchive, FailuresLeaveNothingBehind) {
     EXPECT_EQ(count, 7);
     // The setup itself holds the marker (not followed by a main header) and
     // the older one (without "RSFX" at 28): such a stub is fine.
-    write_file(dir + "/setup-like.exe",
-               "MZ" + std::string(40, '\0') + rar_marker_bytes + "\x00\x00\x00 RE~^ and code");
+    write_file(dir + "/setup-like.exe", "MZ" + std::string(40, '\0') + rar_marker_bytes +
+                                            std::string("\x00\x00\x00 RE~^ and code", 17));
     ArchiveOptions o = options_of(3, true, nullptr);
     std::string out = dir + "/setup.exe";
     std::string stub_path = dir + "/setup-like.exe";
