@@ -93,7 +93,8 @@ int fail(Walk *w, const std::string &message) {
 
 // Both return -1 for open_regular, and leave their message in error.
 int cannot_read(std::string *error, const std::string &path) {
-    *error = "cannot read " + printable(path) + ": " + strerror(errno);
+    const char *why = strerror(errno);
+    *error = "cannot read " + printable(path) + ": " + why;
     return -1;
 }
 
@@ -377,9 +378,11 @@ int add_node(Walk *w, const std::string &path, const std::string &part, const st
     std::string real = path;
     NodeKind kind = node_kind(path);
     if (kind == node_link) {
-        if (!resolve(path, &real))
-            return fail(w, printable(path) + " is a link that leads nowhere (" + strerror(errno) +
+        if (!resolve(path, &real)) {
+            const char *why = strerror(errno);
+            return fail(w, printable(path) + " is a link that leads nowhere (" + why +
                                "); it cannot be packed");
+        }
         if (!inside(real, w->root))
             return fail(w, printable(path) + " is a link that leads out of " + printable(w->root) +
                                "; it cannot be packed");
