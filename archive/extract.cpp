@@ -262,6 +262,8 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     ctx->output_stream = output;
 
     SetDlgItemTextA(window, progress_control_id, ctx->file_name);
+    // Nothing else paints while the run holds the dialog's thread.
+    UpdateWindow(GetDlgItem(window, progress_control_id));
 
     if (header.method == method_stored) {
         // A failure of this entry found before the copy keeps its result.
