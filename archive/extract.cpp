@@ -69,6 +69,14 @@ void report_install_error(HWND window, const char *caption) {
         MessageBoxA(window, text, caption, MB_ICONERROR);
 }
 
+// "Cannot install file.": through the caller's hook when it has one.
+static void report_error(HWND window, const ExtractionContext *ctx, const char *caption) {
+    if (ctx->options && ctx->options->on_error)
+        ctx->options->on_error(window, caption, ctx->options->user);
+    else
+        report_install_error(window, caption);
+}
+
 uint16_t name_start(const char *path) {
     uint16_t start = 0;
     for (uint16_t i = 0; path[i]; ++i)
@@ -203,7 +211,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     // Data that runs past the archive's end (a cut download) cannot give a
     // complete file: the entry fails before anything is created for it.
     if (ctx->next_block > ctx->archive_end) {
-        report_install_error(window, ctx->file_name);
+        report_error(window, ctx, ctx->file_name);
         return extraction_bad_file;
     }
     // In 32-bit unsigned arithmetic: a header without flag_has_data may claim
@@ -220,7 +228,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
         memcpy(path + folder_len, ctx->file_name, name_len + 1);
     }
     if (!test_only && !(fits && name_stays_inside(ctx->file_name))) {
-        report_install_error(window, ctx->file_name);
+        report_error(window, ctx, ctx->file_name);
         return fits ? extraction_unsafe_name : extraction_failed;
     }
 
@@ -241,7 +249,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
         output =
             test_only ? open_archive_file(null_device, "wb", share_deny_none) : create_output(path);
         if (!output) {
-            report_install_error(window, path);
+            report_error(window, ctx, path);
             result = extraction_failed;
             write = false;
         }
@@ -286,7 +294,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     close_stream(output);
     ctx->output_stream = nullptr;
     if (bad) {
-        report_install_error(window, ctx->file_name);
+        report_error(window, ctx, ctx->file_name);
         if (!test_only)
             discard_output(path);
         return extraction_bad_file;
@@ -359,7 +367,7 @@ ExtractionResult extract_archive_ex(HWND window, const char *archive_path, char 
     // the dialog must see that the installation failed: named by the setup's
     // own file.
     if (result == extraction_bad_archive)
-        report_install_error(window, archive_path + name_start(archive_path));
+        report_error(window, ctx, archive_path + name_start(archive_path));
     free_extraction_context(ctx);
     return result;
 }
