@@ -182,7 +182,6 @@ static_assert(refill_threshold_step + (7 + max_step_bits) / 8 + 3 <= uint32_t(in
               "the look-ahead's peek lies inside the input buffer");
 namespace {
 struct LoopState {
-    const uint8_t *input;
     uint64_t bits;
     uint32_t count;
     uint32_t next;
@@ -208,11 +207,11 @@ static inline uint32_t reader_position(const LoopState &st) {
 // Starts the word at the record's position; the 8 bytes read end inside the
 // buffer even when the position lies in its last 8 bytes. A full word counts
 // its last byte as not yet in it, so count stays below 64 for top_up.
-static inline void restart_reader(LoopState &st, uint32_t pos, uint32_t bit) {
+static inline void restart_reader(LoopState &st, const uint8_t *input, uint32_t pos, uint32_t bit) {
     constexpr uint32_t last_load = input_buffer_size - 8;
     uint32_t base = pos < last_load ? pos : last_load;
     uint32_t skipped = 8 * (pos - base) + bit;
-    st.bits = load_big_endian(st.input + base) << skipped;
+    st.bits = load_big_endian(input + base) << skipped;
     st.count = 64 - skipped;
     st.next = base + 8;
     if (skipped == 0) {
@@ -226,8 +225,8 @@ static inline void restart_reader(LoopState &st, uint32_t pos, uint32_t bit) {
 // partly in the word is ORed in again at the same place, which changes
 // nothing; with topped_up_bits or more nothing new is counted. The caller
 // keeps the reader at most at the refill threshold.
-static inline void top_up(LoopState &st) {
-    st.bits |= load_big_endian(st.input + st.next) >> st.count;
+static inline void top_up(LoopState &st, const uint8_t *input) {
+    st.bits |= load_big_endian(input + st.next) >> st.count;
     st.next += (63 - st.count) >> 3;
     st.count |= topped_up_bits;
 }
@@ -245,7 +244,7 @@ static inline void saved_to(ExtractionContext *ctx, const LoopState &st) {
 }
 
 static inline void loaded_from(const ExtractionContext *ctx, LoopState &st) {
-    restart_reader(st, ctx->input_pos, ctx->input_bit);
+    restart_reader(st, ctx->input_buffer, ctx->input_pos, ctx->input_bit);
     st.window_pos = ctx->window_pos;
     st.unpacked_left = ctx->unpacked_left;
     memcpy(st.old_distances, ctx->old_distances, sizeof st.old_distances);
@@ -344,7 +343,6 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
     const DecodeTable *distance_table = &ctx->distance_table;
     const DecodeTable *repeat_table = &ctx->repeat_table;
     LoopState st;
-    st.input = ctx->input_buffer;
     loaded_from(ctx, st);
     uint32_t flush_pos = ctx->flush_pos;
     // Past this position the reader has gone further beyond the end of the
@@ -359,7 +357,7 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             saved_to(ctx, st);
             fill_input(ctx, 0);
             pos = ctx->input_pos;
-            restart_reader(st, pos, ctx->input_bit);
+            restart_reader(st, ctx->input_buffer, pos, ctx->input_bit);
             stale_limit = ctx->input_end + stale_input_limit;
         }
         if (int32_t(pos) > stale_limit)
@@ -371,7 +369,11 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             flush_pos = ctx->flush_pos;
         }
 
+        // A run writes less than the ring holds (it leaves flush_margin
+        // free), so the bytes it wrote follow from the window position alone.
         uint32_t steps = unchecked_steps(st, flush_pos, stale_limit);
+        uint32_t run_start = st.window_pos;
+        bool new_tables = false;
         do {
             // The main code's quick entry is read before the word is topped
             // up, from the bits it already holds, so that the load does not
@@ -379,11 +381,10 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             // step_start_bits, a literal takes no more than a code, and a
             // match tops the word up again at its end.
             uint32_t e = main_table->quick[st.bits >> (64 - main_quick_bits)];
-            top_up(st);
+            top_up(st, ctx->input_buffer);
             e = decode_rest<main_quick_bits>(st, e, main_table, lz_payloads.main);
             if (e < main_literal_limit) {
                 window[st.window_pos++] = uint8_t(e >> 6);
-                st.unpacked_left--;
                 continue;
             }
             uint32_t s = (e >> 6) & symbol_mask;
@@ -396,10 +397,7 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
                 length += long_match_bonus(distance);
             } else if (s >= symbol_short_match) {
                 if (s == symbol_new_tables) {
-                    saved_to(ctx, st);
-                    read_code_tables(ctx);
-                    loaded_from(ctx, st);
-                    stale_limit = ctx->input_end + stale_input_limit;
+                    new_tables = true;
                     break;
                 }
                 distance = (e >> 20) + take(st, extra_bits_of(e));
@@ -415,11 +413,16 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
                 length += repeat_match_bonus(distance);
             }
             remember_match(st, length, distance);
-            st.unpacked_left -= int32_t(length);
-            st.window_pos =
-                copy_in_window(window, st.window_pos & window_mask, match_gap(distance), length);
-            top_up(st);
+            st.window_pos = copy_in_window(window, st.window_pos, match_gap(distance), length);
+            top_up(st, ctx->input_buffer);
         } while (--steps);
+        st.unpacked_left -= int32_t((st.window_pos - run_start) & window_mask);
+        if (new_tables) {
+            saved_to(ctx, st);
+            read_code_tables(ctx);
+            loaded_from(ctx, st);
+            stale_limit = ctx->input_end + stale_input_limit;
+        }
     }
     saved_to(ctx, st);
 
