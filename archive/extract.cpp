@@ -42,6 +42,10 @@
 static const char settings_file_name[] = "NAVGZIP.SET";
 static constexpr int progress_control_id = 107;
 static constexpr int32_t copy_buffer_size = 32768;
+// The archive is read through a stream buffer of this size: the decoder
+// refills 8 KiB at a time and every entry seeks to its data and past it, so
+// with a buffer of many refills most reads and seeks need no system call.
+static constexpr size_t archive_buffer_size = 65536;
 
 // Where a test run sends the decoded bytes so that write_output counts them.
 #ifdef _WIN32
@@ -216,6 +220,12 @@ static FILE *create_output(const char *path) {
     return open_archive_file(path, "w+b", share_deny_none);
 }
 
+// Output leaves in pieces of many kilobytes (window flushes, stored
+// copies): a stream buffer would only copy it once more.
+static void unbuffered(FILE *output) {
+    setvbuf(output, nullptr, _IONBF, 0);
+}
+
 // The cipher's starting state follows from the password alone, and setting
 // it up costs as much as deciphering a few hundred kilobytes: it is made once
 // per run and copied for every encrypted entry.
@@ -240,7 +250,7 @@ static void start_cipher(ExtractionContext *ctx, CipherStart *start) {
 // One file entry, from its header to its time and attributes; returns the
 // run's result after it (nonzero ends the run).
 static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool *first,
-                                      CipherStart *cipher_start) {
+                                      CipherStart *cipher_start, FILE *test_output) {
     const FileHeader &header = ctx->file_header;
     bool test_only = ctx->options && ctx->options->test_only;
     normalize_attributes(ctx);
@@ -290,12 +300,13 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     }
     FILE *output = nullptr;
     if (write) {
-        output =
-            test_only ? open_archive_file(null_device, "wb", share_deny_none) : create_output(path);
+        output = test_only ? test_output : create_output(path);
         if (!output) {
             report_install_error(window, path);
             result = extraction_failed;
             write = false;
+        } else if (!test_only) {
+            unbuffered(output);
         }
     }
 
@@ -333,7 +344,8 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
         // fails (disk full) leaves a short file behind a matching checksum.
         bad = ctx->file_checksum != expected || fflush(output) != 0 || ferror(output);
     }
-    close_stream(output);
+    if (!test_only)
+        close_stream(output);
     ctx->output_stream = nullptr;
     if (bad) {
         report_install_error(window, ctx->file_name);
@@ -346,27 +358,26 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     return result;
 }
 
-ExtractionResult extract_entries(HWND window, ExtractionContext *ctx) {
-    ctx->archive_stream = open_archive_file(ctx->archive_path, "rb", share_deny_write);
-    if (!ctx->archive_stream)
+// The file loop over the open archive stream.
+static ExtractionResult walk_entries(HWND window, ExtractionContext *ctx) {
+    if (locate_archive(ctx) == archive_kind_none)
         return extraction_bad_archive;
-    if (locate_archive(ctx) == archive_kind_none) {
-        close_stream(ctx->archive_stream);
-        ctx->archive_stream = nullptr;
-        return extraction_bad_archive;
-    }
     ctx->window = static_cast<uint8_t *>(allocate_zeroed(window_size));
-    if (!ctx->window) {
-        close_stream(ctx->archive_stream);
-        ctx->archive_stream = nullptr;
+    if (!ctx->window)
         return extraction_no_window;
-    }
     if (ctx->main_header.head_size > main_header_size)
         seek_stream(ctx->archive_stream, ctx->main_header.head_size - main_header_size,
                     seek_from_current);
     ctx->volume_continues = 0;
     bool first = true;
     CipherStart cipher_start = {};
+    // A test sends every entry's bytes to the null device, opened once.
+    FILE *test_output = nullptr;
+    if (ctx->options && ctx->options->test_only) {
+        test_output = open_archive_file(null_device, "wb", share_deny_none);
+        if (test_output)
+            unbuffered(test_output);
+    }
     ExtractionResult result = extraction_done;
     while (result == extraction_done) {
         int32_t count = read_next_file_header(ctx, request_file_or_subblock);
@@ -381,13 +392,28 @@ ExtractionResult extract_entries(HWND window, ExtractionContext *ctx) {
             seek_stream(ctx->archive_stream, ctx->next_block, seek_from_start);
             continue;
         }
-        result = process_entry(window, ctx, &first, &cipher_start);
+        result = process_entry(window, ctx, &first, &cipher_start, test_output);
         if (ctx->options && ctx->options->on_entry)
             ctx->options->on_entry(ctx, result, ctx->options->user);
     }
+    close_stream(test_output);
     release(ctx->window);
+    return result;
+}
+
+ExtractionResult extract_entries(HWND window, ExtractionContext *ctx) {
+    ctx->archive_stream = open_archive_file(ctx->archive_path, "rb", share_deny_write);
+    if (!ctx->archive_stream)
+        return extraction_bad_archive;
+    // Without memory for it the stream keeps its own small buffer.
+    uint8_t *stream_buffer = static_cast<uint8_t *>(allocate_zeroed(archive_buffer_size));
+    if (stream_buffer)
+        setvbuf(ctx->archive_stream, reinterpret_cast<char *>(stream_buffer), _IOFBF,
+                archive_buffer_size);
+    ExtractionResult result = walk_entries(window, ctx);
     close_stream(ctx->archive_stream);
     ctx->archive_stream = nullptr;
+    release(stream_buffer);
     return result;
 }
 
