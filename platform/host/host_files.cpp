@@ -218,9 +218,11 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
         // A read-only folder still takes new files on Windows: keep the bit only.
         kept |= attributes & FILE_ATTRIBUTE_READONLY;
     } else {
-        mode_t mode = info.st_mode & 07777;
-        mode = (attributes & FILE_ATTRIBUTE_READONLY) ? mode & ~mode_t(0222) : mode | 0200;
-        if (chmod(host.c_str(), mode) != 0) {
+        mode_t old_mode = info.st_mode & 07777;
+        mode_t mode =
+            (attributes & FILE_ATTRIBUTE_READONLY) ? old_mode & ~mode_t(0222) : old_mode | 0200;
+        // Most files keep their mode: no call for them.
+        if (mode != old_mode && chmod(host.c_str(), mode) != 0) {
             SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
         }
