@@ -11,11 +11,12 @@
 // The limits never decrease with L (each adds count[L] << (16 - L) to the one
 // before, and the cap at 0xFFFF keeps that order), which is what makes the
 // four-comparison tree a correct search. It also makes the quick lookup exact:
-// every limit up to decode_quick_bits is a multiple of 1 << (16 -
-// decode_quick_bits) or is capped above every masked input, so the inputs that
-// share their top decode_quick_bits bits agree on whether their length is that
-// short, on the length itself and on the symbol. Those codes are resolved by
-// one table read; the others fall back to the tree.
+// every limit up to the table's quick_bits is a multiple of 1 << (16 -
+// quick_bits) or is capped above every masked input, so the inputs that share
+// their top quick_bits bits agree on whether their length is that short, on
+// the length itself and on the symbol. Those codes are resolved by one table
+// read, whose entry may carry more than the symbol (the LZ decoder's payloads,
+// lz_decode.h); the others fall back to the tree.
 //
 // Damaged input cannot lead outside a table: lengths are 4-bit, runs stop at
 // the end of the working list, and an index at or past symbol_count becomes 0.
