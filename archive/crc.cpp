@@ -141,6 +141,19 @@ static inline __m128i load128(const uint8_t *p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
 }
 
+// Folds the whole 16-byte blocks left into a, then runs a's 16 bytes and the
+// last few through the tables.
+__attribute__((target("pclmul"))) static inline uint32_t
+finish_folding(const ExtractionContext *ctx, __m128i a, const uint8_t *p, size_t count) {
+    const __m128i k128 = _mm_set_epi64x(fold128_hi, fold128_lo);
+    for (; count >= 16; p += 16, count -= 16)
+        a = fold(a, k128, load128(p));
+    uint8_t last[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(last), a);
+    uint32_t value = crc32_update_portable(ctx, 0, last, sizeof last);
+    return crc32_update_portable(ctx, value, p, count);
+}
+
 // Needs count >= 64.
 __attribute__((target("pclmul"))) static uint32_t
 crc32_update_clmul(const ExtractionContext *ctx, uint32_t value, const uint8_t *p, size_t count) {
@@ -156,13 +169,7 @@ crc32_update_clmul(const ExtractionContext *ctx, uint32_t value, const uint8_t *
         a2 = fold(a2, k512, load128(p + 32));
         a3 = fold(a3, k512, load128(p + 48));
     }
-    __m128i a = fold(fold(fold(a0, k128, a1), k128, a2), k128, a3);
-    for (; count >= 16; p += 16, count -= 16)
-        a = fold(a, k128, load128(p));
-    uint8_t last[16];
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(last), a);
-    value = crc32_update_portable(ctx, 0, last, sizeof last);
-    return crc32_update_portable(ctx, value, p, count);
+    return finish_folding(ctx, fold(fold(fold(a0, k128, a1), k128, a2), k128, a3), p, count);
 }
 
 // The same folding four registers wide: a 512-bit register holds four
@@ -209,15 +216,9 @@ ZQ_WIDE_TARGET static uint32_t crc32_update_wide(const ExtractionContext *ctx, u
     uint8_t lanes[64];
     _mm512_storeu_si512(lanes, w);
     __m128i a = load128(lanes);
-    a = fold(a, k128, load128(lanes + 16));
-    a = fold(a, k128, load128(lanes + 32));
-    a = fold(a, k128, load128(lanes + 48));
-    for (; count >= 16; p += 16, count -= 16)
-        a = fold(a, k128, load128(p));
-    uint8_t last[16];
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(last), a);
-    value = crc32_update_portable(ctx, 0, last, sizeof last);
-    return crc32_update_portable(ctx, value, p, count);
+    for (int lane = 1; lane < 4; lane++)
+        a = fold(a, k128, load128(lanes + 16 * lane));
+    return finish_folding(ctx, a, p, count);
 }
 #endif
 
