@@ -50,18 +50,24 @@ calc() { awk "BEGIN { printf \"%.6f\", $* }"; }
 grouped() { sed ':a;s/\B[0-9]\{3\}\>/,&/;ta' <<<"$1"; }
 less() { awk "BEGIN { exit !($1 < $2) }"; }
 
-# make OUTPUT INPUT COMMAND...: runs COMMAND (which writes OUTPUT) unless
-# OUTPUT is newer than INPUT; keeps the wall seconds it took in OUTPUT.seconds.
+# make_once OUTPUT INPUT COMMAND...: runs COMMAND (which writes OUTPUT) unless
+# OUTPUT is newer than INPUT; keeps the wall and CPU (user + system) seconds
+# it took in OUTPUT.seconds.
 make_once() {
     local out=$1 input=$2
     shift 2
     if [ ! -s "$out" ] || [ ! -f "$out.seconds" ] || [ "$input" -nt "$out" ]; then
-        local start end
-        start=$(date +%s.%N)
-        "$@"
-        end=$(date +%s.%N)
-        calc "$end - $start" >"$out.seconds"
+        local wall user sys
+        read -r wall user sys < <({ TIMEFORMAT='%R %U %S' && time "$@" 2>/dev/null; } 2>&1)
+        echo "$wall $(calc "$user + $sys")" >"$out.seconds"
     fi
+}
+# The packing rate of a kept archive: "W MB/s, CPU C MB/s".
+pack_rate() {
+    local wall cpu
+    read -r wall cpu <"$1.seconds"
+    printf '%.1f MB/s, CPU %.1f MB/s' "$(calc "$corpus_bytes / $wall / 1000000")" \
+        "$(calc "$corpus_bytes / ${cpu:-$wall} / 1000000")"
 }
 
 make_once "$cache/corpus.tar.zst" "$tar_file" \
@@ -115,13 +121,15 @@ installer_archive=$(($(size "$cache/installer.exe") - stub_size))
 corpus_bytes=$(find "$corpus" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
 
 echo "bench/table.sh: $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, load $(cut -d' ' -f1-3 /proc/loadavg), best of $runs"
-echo "commit $(git -C "$here" rev-parse --short HEAD 2>/dev/null || echo '?'), programs of $build"
+source_dir=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
+echo "programs of $build, built from commit $(git -C "${source_dir:-$here}" rev-parse --short HEAD 2>/dev/null || echo '?')" \
+    "(uncommitted changes do not show)"
 echo "corpus: $(find "$corpus" -type f | wc -l) files, $(grouped "$corpus_bytes") bytes; tar $(grouped "$tar_bytes") bytes"
 echo
 printf '| %s | %s | %s | %s |\n' "" ours peer ratio
 printf '|---|---|---|---|\n'
-printf '| `zqpack --best` of the corpus folder | %s B (packed at %.1f MB/s) | `zstd -19 --long=20` of the tar: %s B | %.3f |\n' \
-    "$(grouped "$best_size")" "$(calc "$corpus_bytes / $(cat "$cache/best.rar.seconds") / 1000000")" \
+printf '| `zqpack --best` of the corpus folder | %s B (packed at %s) | `zstd -19 --long=20` of the tar: %s B | %.3f |\n' \
+    "$(grouped "$best_size")" "$(pack_rate "$cache/best.rar")" \
     "$(grouped "$zstd_size")" "$(calc "$best_size / $zstd_size")"
 mbs() { calc "$tar_bytes / $1 / 1000000"; }
 row() { # name label
@@ -135,9 +143,8 @@ printf '| `zqrar t` of that archive | %.3f s (%.0f MB/s), CPU %.3f s | | |\n' \
 row zstd "zstd -dc --long=20"
 row gzip "gzip -dc"
 row xz "xz -dc"
-printf '| default level: the corpus installer (solid, encrypted) | archive %s B, packed at %.1f MB/s | | |\n' \
-    "$(grouped "$installer_archive")" \
-    "$(calc "$corpus_bytes / $(cat "$cache/installer.exe.seconds") / 1000000")"
+printf '| default level: the corpus installer (solid, encrypted) | archive %s B, packed at %s | | |\n' \
+    "$(grouped "$installer_archive")" "$(pack_rate "$cache/installer.exe")"
 ratio=$(sed -n 's/^ratio extract_archive \/ tar -xf: \([0-9.]*\) wall.*, \([0-9.]*\) cpu.*/\1 wall, \2 CPU/p' <<<"$extract")
 rss=$(sed -n 's/^peak resident size of the extraction: \([0-9.]*\) MiB.*/\1/p' <<<"$extract")
 printf '| extraction of the installer (extract_bench) | %s × `tar -xf`, peak RSS %s MiB | | |\n' \
