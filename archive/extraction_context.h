@@ -52,16 +52,15 @@ struct BlockHeader {
 // Decode form of one canonical Huffman code; room for the largest code.
 struct DecodeTable {
     uint32_t symbol_count;
-    uint32_t quick_bits; // decode_quick_bits, or main_quick_bits for the main code
     uint32_t length_limit[max_code_bits + 1];
     uint32_t first_index[max_code_bits + 1];
     uint32_t symbols[largest_alphabet];
-    // Shortcut for codes of at most quick_bits bits, indexed by the top bits
-    // of the input: the symbol's payload | length, or 0 for "search". The
+    // Shortcut for codes of at most decode_quick_bits bits, indexed by the
+    // top bits of the input: the symbol's payload | length, or 0 for "search". The
     // payload is symbol << 6 unless the table was built with payloads of its
     // own (the LZ decoder's, lz_decode.h). The length in the low bits lets
     // the decoder shift by the entry itself.
-    uint32_t quick[1 << main_quick_bits];
+    uint32_t quick[1 << decode_quick_bits];
 };
 
 // archive_format: the marker the reader found. The older format's files

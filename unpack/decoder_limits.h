@@ -36,8 +36,6 @@ constexpr uint32_t refill_threshold_length = 8187;
 constexpr uint32_t lookahead_min_bytes = 5;
 
 // Codes are at most max_code_bits long; those of at most decode_quick_bits
-// (main_quick_bits for the main code, which carries the literals) resolve
-// with one table read.
+// resolve with one table read.
 constexpr int max_code_bits = 15;
 constexpr int decode_quick_bits = 10;
-constexpr int main_quick_bits = 11;

@@ -11,10 +11,10 @@
 // The limits never decrease with L (each adds count[L] << (16 - L) to the one
 // before, and the cap at 0xFFFF keeps that order), which is what makes the
 // four-comparison tree a correct search. It also makes the quick lookup exact:
-// every limit up to the table's quick_bits is a multiple of 1 << (16 -
-// quick_bits) or is capped above every masked input, so the inputs that share
-// their top quick_bits bits agree on whether their length is that short, on
-// the length itself and on the symbol. Those codes are resolved by one table
+// every limit up to decode_quick_bits is a multiple of 1 << (16 -
+// decode_quick_bits) or is capped above every masked input, so the inputs that
+// share their top decode_quick_bits bits agree on whether their length is that
+// short, on the length itself and on the symbol. Those codes are resolved by one table
 // read, whose entry may carry more than the symbol (the LZ decoder's payloads,
 // lz_decode.h); the others fall back to the tree.
 //
@@ -86,7 +86,7 @@ void decode_symbol_search(ExtractionContext *ctx, const DecodeTable *table, uint
 }
 
 void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size,
-                        const uint32_t *payloads, uint32_t quick_bits) {
+                        const uint32_t *payloads) {
     if (size > uint32_t(largest_alphabet))
         size = largest_alphabet;
     uint32_t count[16] = {};
@@ -114,20 +114,17 @@ void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t siz
 
     // The inputs of one code length form a run of tops from the previous
     // limit to this one, both multiples of 1 << shift below the cap, and
-    // within the run each code covers 1 << (quick_bits - length) tops; so
-    // the table fills code by code. A capped limit takes every remaining
-    // input. Every symbol held is below largest_alphabet: symbols only ever
-    // receives indices of a size clamped to it.
-    if (quick_bits > uint32_t(main_quick_bits))
-        quick_bits = main_quick_bits;
-    table->quick_bits = quick_bits;
-    uint32_t shift = 16 - quick_bits;
-    uint32_t quick_size = 1u << quick_bits;
+    // within the run each code covers 1 << (decode_quick_bits - length)
+    // tops; so the table fills code by code. A capped limit takes every
+    // remaining input. Every symbol held is below largest_alphabet: symbols
+    // only ever receives indices of a size clamped to it.
+    constexpr uint32_t shift = 16 - decode_quick_bits;
+    constexpr uint32_t quick_size = 1u << decode_quick_bits;
     uint32_t top = 0;
-    for (uint32_t length = 1; length <= quick_bits && top < quick_size; length++) {
+    for (uint32_t length = 1; length <= uint32_t(decode_quick_bits) && top < quick_size; length++) {
         uint32_t limit = table->length_limit[length];
         uint32_t end = limit >= 0xFFFF ? quick_size : limit >> shift;
-        uint32_t span = 1u << (quick_bits - length);
+        uint32_t span = 1u << (decode_quick_bits - length);
         for (uint32_t index = table->first_index[length]; top < end; index++) {
             uint32_t symbol = table->symbols[index < table->symbol_count ? index : 0];
             uint32_t entry = (payloads ? payloads[symbol] : symbol << 6) | length;
@@ -235,8 +232,7 @@ void read_code_tables(ExtractionContext *ctx) {
             build_decode_table(lengths + channel_symbols * uint32_t(k), ctx->channel_tables[k],
                                channel_symbols);
     } else {
-        build_decode_table(lengths, &ctx->main_table, main_symbols, lz_payloads.main,
-                           main_quick_bits);
+        build_decode_table(lengths, &ctx->main_table, main_symbols, lz_payloads.main);
         build_decode_table(lengths + main_symbols, &ctx->distance_table, distance_symbols,
                            lz_payloads.distance);
         build_decode_table(lengths + main_symbols + distance_symbols, &ctx->repeat_table,

@@ -9,11 +9,9 @@
 void read_code_tables(ExtractionContext *ctx);
 // Builds the decode form of the code with the given lengths. Quick entries
 // carry payloads[symbol] (symbol << 6 without payloads; payloads has
-// largest_alphabet entries, each with its low six bits clear) and resolve
-// codes of up to quick_bits bits.
+// largest_alphabet entries, each with its low six bits clear).
 void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size,
-                        const uint32_t *payloads = nullptr,
-                        uint32_t quick_bits = decode_quick_bits);
+                        const uint32_t *payloads = nullptr);
 void read_trailing_tables(ExtractionContext *ctx);
 // The comparison-tree search behind decode_symbol, for codes the quick
 // lookup does not hold; v is the peeked input with its lowest bit cleared.
@@ -31,7 +29,7 @@ static_assert(largest_alphabet <= symbol_mask + 1, "every symbol fits its payloa
 // decode_quick_bits bits resolve with one lookup, longer ones search.
 inline void decode_symbol(ExtractionContext *ctx, const DecodeTable *table) {
     uint32_t v = peek_bits(ctx) & 0xFFFE;
-    uint32_t quick = table->quick[v >> (16 - table->quick_bits)];
+    uint32_t quick = table->quick[v >> (16 - decode_quick_bits)];
     if (quick) {
         skip_bits(ctx, quick & 63);
         ctx->symbol = (quick >> 6) & symbol_mask;

@@ -171,7 +171,7 @@ static_assert(max_step_bits <= topped_up_bits, "a step takes its codes from the 
 // The least a step starts with: a literal's step takes one code from a full
 // word, and a match's step ends with a top-up.
 constexpr uint32_t step_start_bits = topped_up_bits - max_code_bits;
-static_assert(step_start_bits >= uint32_t(main_quick_bits),
+static_assert(step_start_bits >= uint32_t(decode_quick_bits),
               "the main code's quick entry is read before the top-up");
 // A top-up at the end of a step, the last before a refill, lies at most
 // max_step_bits behind the threshold.
@@ -277,7 +277,6 @@ static inline uint32_t take_extra(LoopState &st, uint32_t n) {
 // table read and a shift. The entry, payload and length, is returned; codes
 // longer than the quick ones take the search and the same payload.
 // decode after the quick entry has been read: found is that entry.
-template <uint32_t QuickBits>
 static inline uint32_t decode_rest(LoopState &st, uint32_t found, const DecodeTable *table,
                                    const uint32_t *payloads) {
     if (!found) {
@@ -289,9 +288,8 @@ static inline uint32_t decode_rest(LoopState &st, uint32_t found, const DecodeTa
     return found;
 }
 
-template <uint32_t QuickBits>
 static inline uint32_t decode(LoopState &st, const DecodeTable *table, const uint32_t *payloads) {
-    return decode_rest<QuickBits>(st, table->quick[st.bits >> (64 - QuickBits)], table, payloads);
+    return decode_rest(st, table->quick[st.bits >> (64 - decode_quick_bits)], table, payloads);
 }
 
 static inline uint32_t extra_bits_of(uint32_t main_entry) {
@@ -380,9 +378,9 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             // wait for the top-up: a step starts with at least
             // step_start_bits, a literal takes no more than a code, and a
             // match tops the word up again at its end.
-            uint32_t e = main_table->quick[st.bits >> (64 - main_quick_bits)];
+            uint32_t e = main_table->quick[st.bits >> (64 - decode_quick_bits)];
             top_up(st, ctx->input_buffer);
-            e = decode_rest<main_quick_bits>(st, e, main_table, lz_payloads.main);
+            e = decode_rest(st, e, main_table, lz_payloads.main);
             if (e < main_literal_limit) {
                 window[st.window_pos++] = uint8_t(e >> 6);
                 continue;
@@ -392,7 +390,7 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             uint32_t distance;
             if (s >= symbol_long_match) {
                 length = (e >> 20) + take_extra(st, extra_bits_of(e));
-                uint32_t d = decode<decode_quick_bits>(st, distance_table, lz_payloads.distance);
+                uint32_t d = decode(st, distance_table, lz_payloads.distance);
                 distance = (d >> 11) + take_extra(st, (d >> 6) & 31);
                 length += long_match_bonus(distance);
             } else if (s >= symbol_short_match) {
@@ -408,7 +406,7 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             } else {
                 // symbol_repeat_old repeats the newest distance, + 3 the oldest.
                 distance = st.old_distances[(st.old_distance_count - (s - symbol_repeat_last)) & 3];
-                uint32_t l = decode<decode_quick_bits>(st, repeat_table, lz_payloads.repeat);
+                uint32_t l = decode(st, repeat_table, lz_payloads.repeat);
                 length = (l >> 11) + take_extra(st, (l >> 6) & 31);
                 length += repeat_match_bonus(distance);
             }
