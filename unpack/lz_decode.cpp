@@ -274,9 +274,9 @@ static inline uint32_t take_extra(LoopState &st, uint32_t n) {
 // The quick table is indexed by the word's top bits directly and its entry
 // shifts the word as it stands (the shift count only uses the low six bits,
 // which hold the length): the chain from one code to the next is a shift, a
-// table read and a shift. The entry, payload and length, is returned; codes
-// longer than the quick ones take the search and the same payload.
-// decode after the quick entry has been read: found is that entry.
+// table read and a shift. decode returns the entry, payload and length;
+// codes longer than the quick ones take the search and get the same payload.
+// decode_rest is decode once the quick entry, found, has been read.
 static inline uint32_t decode_rest(LoopState &st, uint32_t found, const DecodeTable *table,
                                    const uint32_t *payloads) {
     if (!found) {
@@ -367,9 +367,9 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             flush_pos = ctx->flush_pos;
         }
 
+        uint32_t steps = unchecked_steps(st, flush_pos, stale_limit);
         // A run writes less than the ring holds (it leaves flush_margin
         // free), so the bytes it wrote follow from the window position alone.
-        uint32_t steps = unchecked_steps(st, flush_pos, stale_limit);
         uint32_t run_start = st.window_pos;
         bool new_tables = false;
         do {
