@@ -258,10 +258,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
         report_install_error(window, ctx->file_name);
         return extraction_bad_file;
     }
-    // In 32-bit unsigned arithmetic: a header without flag_has_data may claim
-    // any pack_size, and the signed difference would overflow.
-    seek_stream(ctx->archive_stream, int32_t(uint32_t(ctx->next_block) - header.pack_size),
-                seek_from_start);
+    seek_stream(ctx->archive_stream, ctx->next_block - int32_t(header.pack_size), seek_from_start);
 
     char path[path_buffer_size];
     size_t folder_len = strlen(ctx->target_folder);
@@ -305,10 +302,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
         ctx->password[0] && (header.head_flags & flag_encrypted) ? header.unp_ver : 0;
     if (ctx->cipher_version)
         start_cipher(ctx, cipher_start);
-    // A data position that a header without the data flag puts anywhere
-    // still reads nothing beyond the archive's end.
-    int64_t room = int64_t(ctx->archive_end) - tell_stream(ctx->archive_stream);
-    ctx->packed_left = int32_t(header.pack_size <= room ? header.pack_size : room > 0 ? room : 0);
+    ctx->packed_left = int32_t(header.pack_size);
     ctx->unpacked_left = int32_t(header.unp_size);
     ctx->input_stream = ctx->archive_stream;
     ctx->output_stream = output;

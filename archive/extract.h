@@ -17,10 +17,11 @@ constexpr ExtractionResult extraction_done = 0;
 // entry's path (target folder + name) exceeds 259 characters.
 constexpr ExtractionResult extraction_failed = 1;
 // The archive file cannot be opened or read, holds no archive, a block
-// header is cut short by the archive's end or points beyond it, its first
-// entry is continued from a previous volume, or an entry continues in a next
-// volume (shown as "Cannot install file." captioned with the archive's file
-// name).
+// header is cut short by the archive's end or points beyond it or to 2 GiB
+// and more, a file header has no data or its data would begin inside it,
+// its first entry is continued from a previous volume, or an entry continues
+// in a next volume (shown as "Cannot install file." captioned with the
+// archive's file name).
 constexpr ExtractionResult extraction_bad_archive = 2;
 // An extracted file fails its checksum or cannot be written completely (it
 // is removed, or emptied when it cannot be), or an entry's data runs past
