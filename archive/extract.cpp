@@ -12,7 +12,11 @@
 //   the entry was, so the next header is read where it begins.
 // - Nothing is created, overwritten or removed outside the target folder: an
 //   entry whose name climbs out of it, or whose path does not fit the
-//   260-character buffer, ends the run before its path is used.
+//   260-character buffer, ends the run before its path is used; below the
+//   target every file is reached through the platform's calls that never go
+//   through a link or junction (platform_probe_below and its kin), and an
+//   entry whose path meets one on its way, or a FIFO or device at its end,
+//   ends the run the same way, nothing touched.
 // - A file that is not complete and correct does not stay behind: a checksum
 //   mismatch or a write that the stream could not finish (disk full) removes
 //   the file just written.
@@ -129,12 +133,13 @@ static bool name_stays_inside(const char *name) {
     }
 }
 
-// The language filter and the settings-file rule. An unwanted language file
-// that an earlier installation left at path is removed.
-static bool entry_wanted(const ExtractionContext *ctx, const char *path) {
+// The language filter and the settings-file rule, given what stands at the
+// entry's path (path_kind). An unwanted language file that an earlier
+// installation left there is removed.
+static bool entry_wanted(const ExtractionContext *ctx) {
     const char *name = ctx->file_name;
     if (strcmp(name, settings_file_name) == 0)
-        return path_missing(path) != 0;
+        return ctx->path_kind == below_missing;
     // The base is cut at its '*' by the dialog; reading up to the '*' gives
     // the same length for callers that run without the dialog.
     size_t base_len = strcspn(product_file_base, "*");
@@ -151,8 +156,7 @@ static bool entry_wanted(const ExtractionContext *ctx, const char *path) {
             continue;
         if (row->selected)
             return true;
-        if (!path_missing(path))
-            platform_remove_file(path);
+        platform_remove_below(ctx->target_folder, name, 0);
         return false;
     }
     return true;
@@ -179,41 +183,33 @@ int32_t copy_stored(ExtractionContext *ctx) {
     return extraction_done;
 }
 
-static void set_time_and_attributes(const ExtractionContext *ctx, const char *path) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        FILETIME creation, last_access, last_write, local, stamp;
-        uint32_t dos = ctx->file_header.file_time;
-        if (GetFileTime(file, &creation, &last_access, &last_write) &&
-            DosDateTimeToFileTime(WORD(dos >> 16), WORD(dos & 0xFFFF), &local) &&
-            LocalFileTimeToFileTime(&local, &stamp))
-            SetFileTime(file, &creation, &last_access, &stamp);
-        CloseHandle(file);
-    }
-    SetFileAttributesA(path, ctx->file_header.attributes);
+// The entry's time and attributes go to the regular file at its path, the
+// one just written or one that was kept, and to nothing else: a link there
+// gets nothing, and neither does what it points to. An invalid DOS time
+// leaves the file's time as it was.
+static void set_time_and_attributes(const ExtractionContext *ctx) {
+    FILETIME local, stamp;
+    uint32_t dos = ctx->file_header.file_time;
+    bool dated = DosDateTimeToFileTime(WORD(dos >> 16), WORD(dos & 0xFFFF), &local) &&
+                 LocalFileTimeToFileTime(&local, &stamp);
+    platform_stamp_below(ctx->target_folder, ctx->file_name, dated ? &stamp : nullptr,
+                         ctx->file_header.attributes);
 }
 
-// A file that failed its check must not pass for an installed one: when it
-// cannot be removed, it is at least emptied.
-static void discard_output(const char *path) {
-    if (platform_remove_file(path) != 0)
-        close_stream(open_archive_file(path, "wb", share_deny_none));
-}
-
-// Opens the entry's output file, creating its folders first; a file already
-// at path is replaced.
-static FILE *create_output(const char *path) {
-    uint16_t k = name_start(path);
-    if (k > 1 && path[k - 1] == '\\') {
-        char folder[path_buffer_size];
-        memcpy(folder, path, k - 1);
-        folder[k - 1] = '\0';
-        create_directory_path(folder);
-    }
-    if (!path_missing(path))
-        platform_remove_file(path);
-    return open_archive_file(path, "w+b", share_deny_none);
+// Creates the entry's output file. The target folder itself comes into being
+// with the first file, as the folders below it do: the setup makes it
+// beforehand, a caller of its own may not.
+static FILE *create_output(const ExtractionContext *ctx) {
+    FILE *output = platform_create_below(ctx->target_folder, ctx->file_name);
+    size_t length = strlen(ctx->target_folder);
+    if (output || length < 2)
+        return output;
+    char folder[path_buffer_size];
+    memcpy(folder, ctx->target_folder, length - 1);
+    folder[length - 1] = '\0';
+    if (!path_missing(folder) || create_directory_path(folder) != 0)
+        return nullptr;
+    return platform_create_below(ctx->target_folder, ctx->file_name);
 }
 
 // The cipher's starting state follows from the password alone, and setting
@@ -273,8 +269,19 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
         return fits ? extraction_unsafe_name : extraction_failed;
     }
 
+    // What stands at the path, seen without following links: a path through
+    // a link or junction could lead anywhere, and a FIFO or device would
+    // block or act when opened, so either refuses the entry like a name
+    // leaving the target.
+    ctx->path_kind =
+        test_only ? below_missing : platform_probe_below(ctx->target_folder, ctx->file_name);
+    if (ctx->path_kind == below_through_link || ctx->path_kind == below_special) {
+        report_install_error(window, ctx->file_name);
+        return extraction_unsafe_name;
+    }
+
     ExtractionResult result = extraction_done;
-    bool write = test_only || entry_wanted(ctx, path);
+    bool write = test_only || entry_wanted(ctx);
     if (header.unp_ver < unp_ver_oldest || header.unp_ver > unp_ver_20) {
         write = false;
         result = extraction_failed;
@@ -288,7 +295,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     FILE *output = nullptr;
     if (write) {
         output =
-            test_only ? open_archive_file(null_device, "wb", share_deny_none) : create_output(path);
+            test_only ? open_archive_file(null_device, "wb", share_deny_none) : create_output(ctx);
         if (!output) {
             report_install_error(window, path);
             result = extraction_failed;
@@ -331,12 +338,14 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     ctx->output_stream = nullptr;
     if (bad) {
         report_install_error(window, ctx->file_name);
+        // A file that failed its check must not pass for an installed one:
+        // when it cannot be removed, it is at least emptied.
         if (!test_only)
-            discard_output(path);
+            platform_remove_below(ctx->target_folder, ctx->file_name, 1);
         return extraction_bad_file;
     }
     if (!test_only)
-        set_time_and_attributes(ctx, path);
+        set_time_and_attributes(ctx);
     return result;
 }
 

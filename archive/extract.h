@@ -13,8 +13,9 @@ typedef int32_t ExtractionResult;
 // Every entry processed up to the end of the archive.
 constexpr ExtractionResult extraction_done = 0;
 // No memory for the record, an entry needs a version outside
-// unp_ver_oldest..unp_ver_20, an output file cannot be created, or an
-// entry's path (target folder + name) exceeds 259 characters.
+// unp_ver_oldest..unp_ver_20, an output file cannot be created (a folder or
+// a read-only file in the way), or an entry's path (target folder + name)
+// exceeds 259 characters.
 constexpr ExtractionResult extraction_failed = 1;
 // The archive file cannot be opened or read, holds no archive, a block
 // header is cut short by the archive's end or points beyond it or to 2 GiB
@@ -28,7 +29,9 @@ constexpr ExtractionResult extraction_bad_archive = 2;
 // the archive's end.
 constexpr ExtractionResult extraction_bad_file = 3;
 // An entry's name leads out of the target folder ('..', a leading '\' or
-// '/', a drive or any ':', a device name): nothing is touched.
+// '/', a drive or any ':', a device name), its path goes through a link or
+// junction below the target, or a FIFO, device or socket stands at it:
+// nothing is touched.
 constexpr ExtractionResult extraction_unsafe_name = 4;
 constexpr ExtractionResult extraction_no_window = 9;       // no memory for the window
 constexpr ExtractionResult extraction_no_copy_buffer = -1; // no memory to copy a stored entry

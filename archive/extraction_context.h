@@ -104,6 +104,9 @@ struct ExtractionContext {
 
     // Per-entry settings made by the driver.
     int32_t volume_continues;
+    // What stood at the entry's path when its turn came: below_missing,
+    // below_file, ... (platform/win32_api.h); below_missing in a test run.
+    int32_t path_kind;
     int32_t decode_only;
     FILE *input_stream;
     FILE *output_stream;

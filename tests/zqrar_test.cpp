@@ -11,40 +11,16 @@
 #include "tests/support/archive_builder.h"
 #include "tests/support/entry_data.h"
 #include "tests/support/test_paths.h"
+#include "tests/support/tool_run.h"
 
 namespace {
-
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string shell_quoted(const std::string &text) {
-    std::string q = "'";
-    for (char c : text)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 struct ZqrarFixture : ::testing::Test {
     std::string dir;
     void SetUp() override { dir = make_temp_dir("zqrar"); }
     void TearDown() override { remove_tree(dir); }
 
-    ToolRun run(const std::vector<std::string> &args) {
-        std::string command = shell_quoted(ZQ_BINARY_DIR "/zqrar");
-        for (const std::string &arg : args)
-            command += " " + shell_quoted(arg);
-        command +=
-            " >" + shell_quoted(dir + "/out") + " 2>" + shell_quoted(dir + "/err") + " </dev/null";
-        int raw = std::system(command.c_str());
-        ToolRun result;
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        result.out = read_file(dir + "/out");
-        result.err = read_file(dir + "/err");
-        return result;
-    }
+    ToolRun run(const std::vector<std::string> &args) { return run_tool("zqrar", args, dir); }
     std::string save(const std::string &name, const std::string &bytes) {
         std::string path = dir + "/" + name;
         write_file(path, bytes);

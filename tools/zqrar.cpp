@@ -11,7 +11,6 @@
 #include "archive/header_reader.h"
 #include "archive/rar_format.h"
 #include "archive/stream.h"
-#include "setup/paths.h"
 #include "setup/setup_state.h"
 
 namespace {
@@ -279,8 +278,12 @@ const char *failure_reason(const ExtractionContext *ctx, int32_t result, const R
     case extraction_failed:
         if (h.unp_ver < unp_ver_oldest || h.unp_ver > unp_ver_20)
             return "needs an unsupported version";
-        return "cannot create the file";
+        return "cannot create the file (a folder or a read-only file in the way, or no rights)";
     case extraction_unsafe_name:
+        if (ctx->path_kind == below_through_link)
+            return "its path goes through a link or junction in the output folder";
+        if (ctx->path_kind == below_special)
+            return "a FIFO, device or socket stands at its path";
         return "name leads outside the target folder";
     case extraction_no_copy_buffer:
     case extraction_no_window:
@@ -329,32 +332,46 @@ int count_entries(ExtractionContext *ctx) {
     return entries;
 }
 
-// Makes the output folder when it is missing; 0 or an exit status.
+#ifdef _WIN32
+constexpr char folder_separators[] = "/\\";
+#else
+constexpr char folder_separators[] = "/";
+#endif
+
+// Makes the output folder with its missing parents, and puts it into target
+// as the driver takes it; 0 or an exit status. The folder is a path of this
+// system: on Linux "x:y" is a folder name and '\' an ordinary character.
 int prepare_folder(const char *folder, char *target) {
-    if (strlen(folder) > size_t(path_buffer_size) - 2) {
+    // Room for the '/' put behind it below and the driver's '\'.
+    size_t length = strlen(folder);
+    if (length > size_t(path_buffer_size) - 3) {
         fprintf(stderr, "zqrar: folder name too long: %s\n", folder);
         return exit_unreadable;
     }
-    strcpy(target, folder);
     struct stat info;
-    if (stat(folder, &info) == 0) {
-        if (S_ISDIR(info.st_mode))
-            return 0;
+    if (stat(folder, &info) == 0 && !S_ISDIR(info.st_mode)) {
         fprintf(stderr, "zqrar: %s is not a folder\n", folder);
         return exit_unreadable;
     }
-    // The folder creation takes '\' between names, and the host maps a plain
-    // path's '\' back to '/'.
-    char windows_form[path_buffer_size];
-    strcpy(windows_form, folder);
-    for (char *c = windows_form; *c; c++)
-        if (*c == '/')
-            *c = '\\';
-    create_directory_path(windows_form);
+    strcpy(target, folder);
+    for (size_t i = 1; i <= length; i++) {
+        if (target[i] != '\0' && !strchr(folder_separators, target[i]))
+            continue;
+        char kept = target[i];
+        target[i] = '\0';
+        CreateDirectoryA(target, nullptr);
+        target[i] = kept;
+    }
     if (stat(folder, &info) != 0 || !S_ISDIR(info.st_mode)) {
         fprintf(stderr, "zqrar: cannot create folder %s\n", folder);
         return exit_unreadable;
     }
+#ifndef _WIN32
+    // The driver puts '\' behind the folder, a part of the name on Linux: a
+    // '/' in front of it keeps the folder the one given.
+    if (target[length - 1] != '/')
+        strcat(target, "/");
+#endif
     return 0;
 }
 
