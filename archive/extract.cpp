@@ -18,8 +18,8 @@
 //   entry whose path meets one on its way, or a FIFO or device at its end,
 //   ends the run the same way, nothing touched.
 // - A file that is not complete and correct does not stay behind: a checksum
-//   mismatch or a write that the stream could not finish (disk full) removes
-//   the file just written.
+//   mismatch, a stored entry short of its size or a write that the stream
+//   could not finish (disk full) removes the file just written.
 // - The first nonzero result ends the run after the entry that caused it;
 //   window and archive stream are released on every way out.
 //
@@ -330,9 +330,12 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     if (write) {
         uint32_t expected =
             ctx->archive_format == archive_format_older ? header.file_crc : ~header.file_crc;
-        // The stream may hold the file's last bytes until now; a flush that
-        // fails (disk full) leaves a short file behind a matching checksum.
-        bad = ctx->file_checksum != expected || fflush(output) != 0 || ferror(output);
+        // A stored entry whose packed data is shorter than its size is cut,
+        // whatever its checksum. The stream may hold the file's last bytes
+        // until now; a flush that fails (disk full) leaves a short file
+        // behind a matching checksum.
+        bool cut = header.method == method_stored && ctx->unpacked_left != 0;
+        bad = cut || ctx->file_checksum != expected || fflush(output) != 0 || ferror(output);
     }
     close_stream(output);
     ctx->output_stream = nullptr;

@@ -25,8 +25,8 @@ constexpr ExtractionResult extraction_failed = 1;
 // archive's file name).
 constexpr ExtractionResult extraction_bad_archive = 2;
 // An extracted file fails its checksum or cannot be written completely (it
-// is removed, or emptied when it cannot be), or an entry's data runs past
-// the archive's end.
+// is removed, or emptied when it cannot be), a stored entry's data is
+// shorter than its size, or an entry's data runs past the archive's end.
 constexpr ExtractionResult extraction_bad_file = 3;
 // An entry's name leads out of the target folder ('..', a leading '\' or
 // '/', a drive or any ':', a device name), its path goes through a link or
