@@ -1,8 +1,9 @@
 // Win32 on Linux, part 1: the basic types, files, folders, times and
-// attributes, message boxes and control texts: what the extraction driver
-// and the path helpers call. The file layer (platform/host/host_files.cpp)
-// implements the files; the tools take message boxes from host_messages.cpp
-// (standard error), the tests from the Windows model, which records them.
+// attributes, message boxes, control texts and their repaint: what the
+// extraction driver and the path helpers call. The file layer
+// (platform/host/host_files.cpp) implements the files; the tools take message
+// boxes and controls from host_messages.cpp (standard error, no controls),
+// the tests from the Windows model, which records them.
 //
 // Windows paths map to host folders (platform/host/host_files.h): "X:\a\b"
 // is <root>/X/a/b; '\' and '/' are both separators; any path without a drive
@@ -46,6 +47,8 @@ union LARGE_INTEGER {
     } u;
     LONGLONG QuadPart;
 };
+typedef ULONG_PTR DWORD_PTR;
+typedef DWORD_PTR *PDWORD_PTR;
 
 struct HWND__;
 typedef HWND__ *HWND;
@@ -180,4 +183,8 @@ BOOL FindClose(HANDLE find);
 #define IDOK 1
 #define IDCANCEL 2
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+HWND GetDlgItem(HWND dialog, int id);
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+// Paints the window now if part of it needs painting (a control whose text
+// just changed).
+BOOL UpdateWindow(HWND window);
