@@ -14,6 +14,11 @@
 // tree: a user who installed into a folder of their own keeps its other
 // files. Registry values are removed only when they still describe this
 // installation, so removing an old copy does not unregister a newer one.
+//
+// The copy runs from the temporary folder, where anyone can put a DLL under a
+// system DLL's name: both stages search System32 only for DLLs loaded on
+// demand, and the program imports only DLLs the system always takes from
+// System32.
 #include <windows.h>
 
 #include <shlobj.h>
@@ -22,7 +27,7 @@
 #include <string.h>
 
 static const char product_name[] = "ZQ Navigrove";
-static const char caption[] = "ZQ Navigrove Uninstall";
+static const wchar_t caption[] = L"ZQ Navigrove Uninstall";
 static const char uninstall_key[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZQ Navigrove";
 static const char product_key[] = "Software\\ZQNavigrove";
@@ -36,14 +41,28 @@ static const char *const product_files[] = {
 };
 static const char *const product_folders[] = {"MAPS"};
 
+// Wide texts: the umlaut reads right whatever the system's ANSI code page.
 struct Texts {
-    const char *question;
-    const char *done;
+    const wchar_t *question;
+    const wchar_t *done;
 };
-static const Texts english = {"Remove ZQ Navigrove and all of its components?",
-                              "ZQ Navigrove has been removed."};
-static const Texts german = {"ZQ Navigrove und alle zugeh\xf6rigen Komponenten entfernen?",
-                             "ZQ Navigrove wurde entfernt."};
+static const Texts english = {L"Remove ZQ Navigrove and all of its components?",
+                              L"ZQ Navigrove has been removed."};
+static const Texts german = {L"ZQ Navigrove und alle zugeh\u00f6rigen Komponenten entfernen?",
+                             L"ZQ Navigrove wurde entfernt."};
+
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesCall)(DWORD flags);
+
+// SetDefaultDllDirectories came with an update of Windows 7, so it is looked
+// up; without it, at least the current folder leaves the search.
+static void restrict_dll_search(void) {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    FARPROC found = kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : NULL;
+    SetDefaultDllDirectoriesCall set_default_directories =
+        (SetDefaultDllDirectoriesCall)(void (*)(void))found;
+    if (!set_default_directories || !set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        SetDllDirectoryA("");
+}
 
 // Cuts a path after its last backslash (keeping it); 0 when there is none.
 static int cut_to_folder(char *path) {
@@ -86,10 +105,19 @@ static void read_string(HKEY root, const char *key, const char *name, char *out,
     RegCloseKey(handle);
 }
 
+// The Uninstall entry's command names this uninstaller: quoted, as the setup
+// writes it, or bare, as older setups did.
+static int names_uninstaller(const char *command, const char *uninstaller) {
+    size_t n = strlen(command);
+    if (n >= 2 && command[0] == '"' && command[n - 1] == '"')
+        return strlen(uninstaller) == n - 2 && _strnicmp(command + 1, uninstaller, n - 2) == 0;
+    return _stricmp(command, uninstaller) == 0;
+}
+
 static void remove_registry_entries(const char *folder, const char *uninstaller) {
     char value[MAX_PATH * 2];
     read_string(HKEY_LOCAL_MACHINE, uninstall_key, "UninstallString", value, sizeof value);
-    if (_stricmp(value, uninstaller) == 0)
+    if (names_uninstaller(value, uninstaller))
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, uninstall_key);
 
     read_string(HKEY_CURRENT_USER, product_key, "Dir", value, sizeof value);
@@ -156,7 +184,7 @@ static int remove_stage(DWORD parent, const char *uninstaller) {
         return 1;
     const Texts *texts = texts_for(folder);
     remove_product(folder, uninstaller);
-    MessageBoxA(NULL, texts->done, caption, MB_OK | MB_ICONINFORMATION);
+    MessageBoxW(NULL, texts->done, caption, MB_OK | MB_ICONINFORMATION);
 
     char self[MAX_PATH];
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
@@ -176,7 +204,7 @@ static int ask_stage(void) {
     if (cut_to_folder(folder))
         return 1;
     const Texts *texts = texts_for(folder);
-    if (MessageBoxA(NULL, texts->question, caption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    if (MessageBoxW(NULL, texts->question, caption, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return 0;
 
     char temp[MAX_PATH];
@@ -202,11 +230,12 @@ static int ask_stage(void) {
     // the next restart.
     remove_product(folder, self);
     MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-    MessageBoxA(NULL, texts->done, caption, MB_OK | MB_ICONINFORMATION);
+    MessageBoxW(NULL, texts->done, caption, MB_OK | MB_ICONINFORMATION);
     return 0;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    restrict_dll_search();
     if (__argc == 4 && strcmp(__argv[1], "/remove") == 0)
         return remove_stage((DWORD)strtoul(__argv[2], NULL, 10), __argv[3]);
     return ask_stage();

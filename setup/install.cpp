@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "archive/extract.h"
+#include "archive/extraction_context.h"
+#include "archive/rar_format.h"
 #include "setup/paths.h"
 #include "setup/product.h"
 #include "setup/setup_ids.h"
@@ -66,6 +68,10 @@ static void set_string_value(HKEY key, const char *name, const char *text) {
                    DWORD(strlen(text) + 1));
 }
 
+static void set_number_value(HKEY key, const char *name, DWORD number) {
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number), sizeof number);
+}
+
 void save_install_dir(const char *folder) {
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, install_dir_key, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -75,15 +81,32 @@ void save_install_dir(const char *folder) {
     RegCloseKey(key);
 }
 
-void write_uninstall_entry(const char *uninstaller) {
+void write_uninstall_entry(const char *folder, uint64_t bytes_written) {
     char key_name[512];
     snprintf(key_name, sizeof key_name, "%s%s", uninstall_key_base, product_name);
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key_name, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
+    // The system runs the command line as it stands: unquoted, a folder with
+    // a blank in it (C:\Program Files\...) would start C:\Program.exe if
+    // there is one.
+    char uninstaller[MAX_PATH];
+    char command[MAX_PATH + 2];
+    char main_program[MAX_PATH];
+    join_path(uninstaller, folder, uninstaller_name);
+    snprintf(command, sizeof command, "\"%s\"", uninstaller);
+    join_path(main_program, folder, main_program_name);
+    uint64_t kib = (bytes_written + 1023) / 1024;
     set_string_value(key, "DisplayName", product_name);
-    set_string_value(key, "UninstallString", uninstaller);
+    set_string_value(key, "UninstallString", command);
+    set_string_value(key, "DisplayVersion", product_version);
+    set_string_value(key, "DisplayIcon", main_program);
+    set_string_value(key, "InstallLocation", folder);
+    set_number_value(key, "EstimatedSize", kib < 0xFFFFFFFFu ? DWORD(kib) : 0xFFFFFFFFu);
+    // The product offers neither a change nor a repair of an installation.
+    set_number_value(key, "NoModify", 1);
+    set_number_value(key, "NoRepair", 1);
     RegCloseKey(key);
 }
 
@@ -107,6 +130,16 @@ void write_language_setting(const char *ini_path) {
     }
     if (selected <= 1 && last)
         WritePrivateProfileStringA(product_name, language_key, last->suffix + 1, ini_path);
+}
+
+// Adds up the bytes of the files the extraction wrote: entries that ended
+// well and were neither folders nor passed over (a language not chosen, the
+// kept settings file).
+static void count_written_bytes(const ExtractionContext *ctx, int32_t result, void *user) {
+    const FileHeader &header = ctx->file_header;
+    if (result == extraction_done && !ctx->decode_only &&
+        !(header.attributes & (attribute_volume_label | attribute_directory)))
+        *static_cast<uint64_t *>(user) += header.unp_size;
 }
 
 int32_t run_install(HWND dialog) {
@@ -138,7 +171,11 @@ int32_t run_install(HWND dialog) {
     ShowWindow(GetDlgItem(dialog, IDC_START_MENU), SW_HIDE);
     ShowWindow(GetDlgItem(dialog, IDC_DESKTOP), SW_HIDE);
     ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_SHOW);
-    if (extract_archive(dialog, own_path, target) != 0) {
+    uint64_t bytes_written = 0;
+    ExtractOptions counting = {};
+    counting.on_entry = count_written_bytes;
+    counting.user = &bytes_written;
+    if (extract_archive_ex(dialog, own_path, target, &counting) != 0) {
         SetCursor(previous_cursor);
         return install_extraction_failed;
     }
@@ -148,22 +185,22 @@ int32_t run_install(HWND dialog) {
 
     // target_fits() made room for each of these names.
     char main_program[MAX_PATH];
-    char uninstaller[MAX_PATH];
     char ini_name[16];
     char ini_path[MAX_PATH];
     snprintf(ini_name, sizeof ini_name, "%.7s.INI", product_file_base);
     join_path(main_program, target, main_program_name);
-    join_path(uninstaller, target, uninstaller_name);
     join_path(ini_path, target, ini_name);
 
-    OleInitialize(nullptr);
+    // Only a successful initialisation is to be undone.
+    HRESULT ole = OleInitialize(nullptr);
     if (IsDlgButtonChecked(dialog, IDC_START_MENU) == BST_CHECKED)
         create_start_menu_group(dialog, target);
     if (IsDlgButtonChecked(dialog, IDC_DESKTOP) == BST_CHECKED)
         create_desktop_icon(dialog, main_program);
-    OleUninitialize();
+    if (SUCCEEDED(ole))
+        OleUninitialize();
 
-    write_uninstall_entry(uninstaller);
+    write_uninstall_entry(target, bytes_written);
     write_language_setting(ini_path);
 
     char message[64];

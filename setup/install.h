@@ -25,7 +25,8 @@ constexpr int longest_entry_name = 32;
 int32_t run_install(HWND dialog);
 // HKCU "Software\ZQNavigrove" value "Dir" = folder as typed; silent on failure.
 void save_install_dir(const char *folder);
-// The machine's Uninstall entry; nothing (and no message) without rights.
-void write_uninstall_entry(const char *uninstaller);
+// The machine's Uninstall entry for the installation in folder (ending in a
+// backslash) of bytes_written bytes; nothing (and no message) without rights.
+void write_uninstall_entry(const char *folder, uint64_t bytes_written);
 // The language to start in, in section "ZQ Navigrove" key "Language".
 void write_language_setting(const char *ini_path);

@@ -86,14 +86,50 @@ void close_running_product_windows() {
     DWORD start = GetTickCount();
     for (int attempt = 0; attempt < close_attempts_max; ++attempt) {
         HWND window = FindWindowA(product_name, nullptr);
-        if (!window)
+        DWORD elapsed = GetTickCount() - start;
+        if (!window || elapsed >= close_time_max_ms)
             return;
-        SendMessageA(window, WM_DESTROY, 0, 0);
-        if (GetTickCount() - start >= close_time_max_ms)
+        // A copy whose thread no longer handles messages would keep a plain
+        // send waiting for ever: wait at most for the time left, and not at
+        // all once the system counts that copy as hung.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(window, WM_DESTROY, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                            close_time_max_ms - elapsed, &ignored);
+        elapsed = GetTickCount() - start;
+        if (elapsed >= close_time_max_ms)
             return;
         // Give the product's process time to end before looking again.
-        Sleep(close_pause_ms);
+        DWORD left = close_time_max_ms - elapsed;
+        Sleep(left < close_pause_ms ? left : close_pause_ms);
     }
+}
+
+// The picture control takes its bitmap at the bitmap's own size, which fits
+// its frame at 96 dpi only. At the frame's size in pixels at the current
+// resolution, it fills the frame at any scale.
+static void show_picture_at_frame_size(HWND dialog) {
+    HWND picture = GetDlgItem(dialog, IDC_PICTURE);
+    RECT frame = {0, 0, PICTURE_WIDTH, PICTURE_HEIGHT};
+    if (!picture || !MapDialogRect(dialog, &frame))
+        return;
+    HANDLE scaled =
+        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_PRODUCT), IMAGE_BITMAP,
+                   int(frame.right - frame.left), int(frame.bottom - frame.top), LR_DEFAULTCOLOR);
+    if (!scaled)
+        return;
+    // The bitmap the control loaded from the template comes back to us.
+    HANDLE loaded = reinterpret_cast<HANDLE>(
+        SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(scaled)));
+    if (loaded)
+        DeleteObject(loaded);
+}
+
+// The control does not free a bitmap it was given.
+static void free_picture(HWND dialog) {
+    HANDLE shown = reinterpret_cast<HANDLE>(
+        SendDlgItemMessageA(dialog, IDC_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, 0));
+    if (shown)
+        DeleteObject(shown);
 }
 
 static void initialise_dialog(HWND dialog) {
@@ -101,6 +137,7 @@ static void initialise_dialog(HWND dialog) {
     if (wildcard)
         *wildcard = 0;
     center_on_desktop(dialog);
+    show_picture_at_frame_size(dialog);
 
     char proposal[MAX_PATH];
     propose_target_folder(proposal);
@@ -149,6 +186,10 @@ static void initialise_dialog(HWND dialog) {
 INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     if (message == WM_INITDIALOG) {
         initialise_dialog(dialog);
+        return FALSE;
+    }
+    if (message == WM_DESTROY) {
+        free_picture(dialog);
         return FALSE;
     }
     if (message != WM_COMMAND)

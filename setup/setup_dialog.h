@@ -5,8 +5,8 @@
 #include "platform/win32_api.h"
 
 // Bounds on shutting down running copies of the product before the dialog
-// shows: a window that does not go away is left behind after this many
-// WM_DESTROY messages or this much time.
+// shows: a window that does not go away, or does not answer at all, is left
+// behind after this many WM_DESTROY messages or this much time.
 constexpr int close_attempts_max = 20;
 constexpr DWORD close_time_max_ms = 3000;
 constexpr DWORD close_pause_ms = 100;
@@ -24,5 +24,5 @@ void read_language_boxes(HWND dialog);
 void ensure_main_language(HWND dialog);
 void center_on_desktop(HWND window);
 // Sends WM_DESTROY to the product's windows until none is found, within the
-// bounds above.
+// bounds above; no send waits beyond the time left.
 void close_running_product_windows();

@@ -1,3 +1,5 @@
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,7 +13,13 @@ namespace {
 
 const char section[] = "ZQ Navigrove";
 
+// A registry string as stored: its text and the NUL that ends it.
+std::string with_nul(const char *text) {
+    return std::string(text, strlen(text) + 1);
+}
+
 // The setup's own file: a program image with the product archive behind it.
+// The map is large enough that its data reaches the disk while it is decoded.
 std::string installer_bytes(bool with_archive) {
     std::string image = "MZ" + std::string(3000, '\0');
     if (!with_archive)
@@ -22,7 +30,7 @@ std::string installer_bytes(bool with_archive) {
                        rar_stored_entry("ZQNG_US.HLP", "help"),
                        rar_stored_entry("ZQNG_FR.HLP", "aide"),
                        rar_stored_entry("NAVGZIP.SET", "settings"),
-                       rar_stored_entry("MAPS\\WORLD.MAP", "map"),
+                       rar_stored_entry("MAPS\\WORLD.MAP", std::string(100000, 'm')),
                    });
 }
 
@@ -50,6 +58,16 @@ class InstallTest : public SetupHostTest {
 };
 
 TEST_F(InstallTest, SuccessInstallsRecordsAndCloses) {
+    // The progress line is repainted with each entry's name once the entry's
+    // file is created and before any of its data is decoded into it.
+    std::vector<std::string> repaints;
+    host_set_repaint_hook([&](int id, const std::string &text) {
+        std::error_code missing;
+        uintmax_t size =
+            std::filesystem::file_size(host_path(("D:\\Tools\\Viewer\\" + text).c_str()), missing);
+        repaints.push_back(std::to_string(id) + " " + text + " " +
+                           (missing ? "missing" : std::to_string(size)));
+    });
     host_dialog_set_text(IDC_TARGET, "D:\\Tools\\Viewer");
     ASSERT_EQ(host_dialog_click(IDC_OK), 0);
     EXPECT_TRUE(host_dialog_ended());
@@ -59,10 +77,34 @@ TEST_F(InstallTest, SuccessInstallsRecordsAndCloses) {
                              "MAPS\\WORLD.MAP"})
         EXPECT_TRUE(exists((std::string("D:\\Tools\\Viewer\\") + file).c_str())) << file;
     EXPECT_EQ(read_file(host_path("D:\\Tools\\Viewer\\ZQNG.EXE")), "main program");
+    EXPECT_EQ(repaints, (std::vector<std::string>{"107 ZQNG.EXE 0", "107 ZQNG_DE.HLP 0",
+                                                  "107 ZQNG_US.HLP 0", "107 ZQNG_FR.HLP 0",
+                                                  "107 NAVGZIP.SET 0", "107 MAPS\\WORLD.MAP 0"}));
     EXPECT_EQ(registry(HKEY_CURRENT_USER, user_key, "Dir"), "D:\\Tools\\Viewer");
-    EXPECT_EQ(registry(HKEY_LOCAL_MACHINE, uninstall_key, "DisplayName"), "ZQ Navigrove");
-    EXPECT_EQ(registry(HKEY_LOCAL_MACHINE, uninstall_key, "UninstallString"),
-              "D:\\Tools\\Viewer\\UnInst.exe");
+    // Strings with their NUL, the command line in quotes; numbers as DWORDs.
+    const struct {
+        const char *name;
+        DWORD type;
+        std::string data;
+    } uninstall_values[] = {
+        {"DisplayName", REG_SZ, with_nul("ZQ Navigrove")},
+        {"UninstallString", REG_SZ, with_nul("\"D:\\Tools\\Viewer\\UnInst.exe\"")},
+        {"DisplayVersion", REG_SZ, with_nul("3.20")},
+        {"DisplayIcon", REG_SZ, with_nul("D:\\Tools\\Viewer\\ZQNG.EXE")},
+        {"InstallLocation", REG_SZ, with_nul("D:\\Tools\\Viewer\\")},
+        {"EstimatedSize", REG_DWORD, std::string("\x62\0\0\0", 4)}, // 100,033 bytes: 98 KiB
+        {"NoModify", REG_DWORD, std::string("\1\0\0\0", 4)},
+        {"NoRepair", REG_DWORD, std::string("\1\0\0\0", 4)},
+    };
+    for (const auto &value : uninstall_values) {
+        DWORD type = 0;
+        std::string data;
+        ASSERT_TRUE(
+            host_registry_get_raw(HKEY_LOCAL_MACHINE, uninstall_key, value.name, &type, &data))
+            << value.name;
+        EXPECT_EQ(type, value.type) << value.name;
+        EXPECT_EQ(data, value.data) << value.name;
+    }
     // Three languages chosen and none stored: no value is created.
     EXPECT_EQ(ini_language("D:\\Tools\\Viewer\\ZQNG.INI"), "<none>");
 
@@ -88,24 +130,31 @@ TEST_F(InstallTest, SuccessInstallsRecordsAndCloses) {
     EXPECT_EQ(host_shell_live_objects(), 0);
 }
 
+// COM is started around the shortcuts whatever the boxes say, and undone only
+// when it started.
 TEST_F(InstallTest, ShortcutsOnlyForCheckedBoxes) {
     const struct {
-        bool start_menu, desktop;
-    } cases[] = {{true, true}, {true, false}, {false, true}, {false, false}};
+        bool start_menu, desktop, com_refused;
+    } cases[] = {{true, true, false},
+                 {true, false, false},
+                 {false, true, false},
+                 {false, false, false},
+                 {true, true, true}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.start_menu << c.desktop);
+        SCOPED_TRACE(testing::Message() << c.start_menu << c.desktop << c.com_refused);
         TearDown();
         SetUp();
+        host_set_ole_initialize_fails(c.com_refused);
         host_dialog_set_text(IDC_TARGET, "D:\\Viewer");
         if (!c.start_menu)
             host_dialog_click(IDC_START_MENU);
         if (!c.desktop)
             host_dialog_click(IDC_DESKTOP);
         EXPECT_EQ(press_ok(), install_done);
-        EXPECT_EQ(exists(common_link), c.start_menu);
-        EXPECT_EQ(exists(desktop_link), c.desktop);
-        EXPECT_EQ(host_ole_initialize_count(), 1);
-        EXPECT_EQ(host_ole_uninitialize_count(), 1);
+        EXPECT_EQ(exists(common_link), c.start_menu && !c.com_refused);
+        EXPECT_EQ(exists(desktop_link), c.desktop && !c.com_refused);
+        EXPECT_EQ(host_ole_initialize_count(), c.com_refused ? 0 : 1);
+        EXPECT_EQ(host_ole_uninitialize_count(), c.com_refused ? 0 : 1);
     }
 }
 
@@ -230,7 +279,7 @@ TEST_F(InstallTest, LongestAcceptedFolder) {
     EXPECT_EQ(press_ok(), install_done);
     EXPECT_TRUE(exists((fits + "\\MAPS\\WORLD.MAP").c_str()));
     EXPECT_EQ(registry(HKEY_LOCAL_MACHINE, uninstall_key, "UninstallString"),
-              fits + "\\UnInst.exe");
+              "\"" + fits + "\\UnInst.exe\"");
 }
 
 TEST_F(InstallTest, FailedExtractionKeepsTheDialogForAnotherTry) {

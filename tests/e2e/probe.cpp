@@ -4,12 +4,14 @@
 // run in the same prefix as the setup, asks the window manager of Windows
 // itself and prints one line per window, which the shell tests grep.
 //
-//   probe.exe dump                     every visible top-level window and its children
-//   probe.exe wait CAPTION SECONDS     wait until a visible window with that caption exists, then
-//   dump probe.exe gone CLASS SECONDS       wait until no window of that class exists probe.exe
-//   resources FILE           dialog template 100, bitmap 1, icon 1, manifest, version
+//   probe.exe dump                   every visible top-level window and its children
+//   probe.exe wait CAPTION SECONDS   wait until a visible window with that caption exists,
+//                                    then say when it was found and dump
+//   probe.exe gone CLASS SECONDS     wait until no window of that class exists
+//   probe.exe resources FILE         dialog template 100, bitmap 1, icon 1, manifest, version
 //
 // Lines:
+//   FOUND at=MS (milliseconds since 1970, the system's clock, as `date +%s%3N`)
 //   TOP class="..." text="..." rect=l,t,r,b style=0x... exstyle=0x... pid=N focus=ID
 //   CHILD id=N class="..." text="..." visible=0|1 checked=0|1 rect=l,t,r,b style=0x...
 // Rectangles are screen pixels: the X root's coordinates under Wine without a
@@ -122,6 +124,11 @@ static int wait_for_caption(const char *caption, int seconds) {
         CaptionSearch search = {caption, NULL};
         EnumWindows(find_caption, (LPARAM)&search);
         if (search.found) {
+            FILETIME now;
+            GetSystemTimeAsFileTime(&now);
+            const unsigned long long ticks =
+                (unsigned long long)now.dwHighDateTime << 32 | now.dwLowDateTime;
+            printf("FOUND at=%llu\n", (ticks - 116444736000000000ull) / 10000);
             // Let the window finish painting its controls' texts.
             Sleep(300);
             EnumWindows(print_visible_top, 0);
