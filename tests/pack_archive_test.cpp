@@ -22,6 +22,7 @@
 #include "pack/lz_encode.h"
 #include "tests/support/entry_data.h"
 #include "tests/support/test_paths.h"
+#include "tests/support/tool_run.h"
 
 namespace fs = std::filesystem;
 
@@ -488,10 +489,6 @@ TEST(PackArchive, FailuresLeaveNothingBehind) {
     EXPECT_EQ(test_archive(out, "", &log), 0);
     EXPECT_EQ(log.entries.size(), 1u);
     remove_tree(dir);
-}
-
-std::string shell_quoted(const std::string &s) {
-    return "'" + s + "'";
 }
 
 int run(const std::string &command) {

@@ -8,6 +8,7 @@
 #include "setup/setup_ids.h"
 #include "setup/setup_main.h"
 #include "tests/setup_fixture.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
@@ -32,13 +33,6 @@ const std::vector<ProductFile> &product() {
         {"README.TXT", "Start ZQNG.EXE.\r\n"},      {"MAPS\\EUROPE.MAP", lines("tile", 5000)},
     };
     return files;
-}
-
-std::string shell_quoted(const std::string &text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
 }
 
 class SetupInstallerTest : public SetupHostTest {
