@@ -19,6 +19,9 @@ static CpuFeatures probe() {
     if (!found.switched_off) {
         __builtin_cpu_init();
         found.carryless_multiply = __builtin_cpu_supports("pclmul");
+        found.wide_carryless_multiply = found.carryless_multiply &&
+                                        __builtin_cpu_supports("avx512f") &&
+                                        __builtin_cpu_supports("vpclmulqdq");
         found.byte_permutes = __builtin_cpu_supports("avx512f") &&
                               __builtin_cpu_supports("avx512bw") &&
                               __builtin_cpu_supports("avx512vbmi");

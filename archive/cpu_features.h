@@ -8,9 +8,10 @@
 #pragma once
 
 struct CpuFeatures {
-    bool carryless_multiply; // the CRC-32's folding path
-    bool byte_permutes;      // the cipher's sixteen-block path (AVX-512 F, BW and VBMI)
-    bool switched_off;       // ZQ_NO_VECTOR asked for the portable paths
+    bool carryless_multiply;      // the CRC-32's folding path
+    bool wide_carryless_multiply; // the CRC-32's 512-bit folding path (AVX-512 F, VPCLMULQDQ)
+    bool byte_permutes;           // the cipher's sixteen-block path (AVX-512 F, BW and VBMI)
+    bool switched_off;            // ZQ_NO_VECTOR asked for the portable paths
 };
 
 extern const CpuFeatures cpu_features;

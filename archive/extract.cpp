@@ -12,10 +12,14 @@
 //   the entry was, so the next header is read where it begins.
 // - Nothing is created, overwritten or removed outside the target folder: an
 //   entry whose name climbs out of it, or whose path does not fit the
-//   260-character buffer, ends the run before its path is used.
+//   260-character buffer, ends the run before its path is used; below the
+//   target every file is reached through the platform's calls that never go
+//   through a link or junction (platform_probe_below and its kin), and an
+//   entry whose path meets one on its way, or a FIFO or device at its end,
+//   ends the run the same way, nothing touched.
 // - A file that is not complete and correct does not stay behind: a checksum
-//   mismatch or a write that the stream could not finish (disk full) removes
-//   the file just written.
+//   mismatch, a stored entry short of its size or a write that the stream
+//   could not finish (disk full) removes the file just written.
 // - The first nonzero result ends the run after the entry that caused it;
 //   window and archive stream are released on every way out.
 //
@@ -25,11 +29,11 @@
 
 #include "archive/extract.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 #include "archive/cipher.h"
+#include "archive/entry_name.h"
 #include "archive/extraction_context.h"
 #include "archive/header_reader.h"
 #include "archive/rar_format.h"
@@ -42,6 +46,10 @@
 static const char settings_file_name[] = "NAVGZIP.SET";
 static constexpr int progress_control_id = 107;
 static constexpr int32_t copy_buffer_size = 32768;
+// The archive is read through a stream buffer of this size: the decoder
+// refills 8 KiB at a time and every entry seeks to its data and past it, so
+// with a buffer of many refills most reads and seeks need no system call.
+static constexpr size_t archive_buffer_size = 65536;
 
 // Where a test run sends the decoded bytes so that write_output counts them.
 #ifdef _WIN32
@@ -69,6 +77,14 @@ void report_install_error(HWND window, const char *caption) {
         MessageBoxA(window, text, caption, MB_ICONERROR);
 }
 
+// "Cannot install file.": through the caller's hook when it has one.
+static void report_error(HWND window, const ExtractionContext *ctx, const char *caption) {
+    if (ctx->options && ctx->options->on_error)
+        ctx->options->on_error(window, caption, ctx->options->user);
+    else
+        report_install_error(window, caption);
+}
+
 uint16_t name_start(const char *path) {
     uint16_t start = 0;
     for (uint16_t i = 0; path[i]; ++i)
@@ -77,64 +93,13 @@ uint16_t name_start(const char *path) {
     return start;
 }
 
-static bool same_ignoring_case(const char *a, const char *b, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i])))
-            return false;
-        if (a[i] == '\0')
-            return true;
-    }
-    return true;
-}
-
-// Windows opens a device for these names in any folder ("SUB\CON.TXT" is the
-// console; the ports are numbered 0 to 9 and also with the superscript digits
-// 0xB9, 0xB2, 0xB3), so they would write outside the target folder.
-static bool device_name(const char *part, size_t length) {
-    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    size_t base = 0;
-    while (base < length && part[base] != '.')
-        ++base;
-    while (base > 0 && part[base - 1] == ' ')
-        --base;
-    for (const char *device : devices)
-        if (base == strlen(device) && same_ignoring_case(part, device, base))
-            return true;
-    if (base != 4 || !(same_ignoring_case(part, "COM", 3) || same_ignoring_case(part, "LPT", 3)))
-        return false;
-    unsigned char digit = static_cast<unsigned char>(part[3]);
-    return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
-}
-
-// True when the entry's name stays below the target folder: it is relative
-// (no leading separator, no drive; ':' is refused anywhere, which also keeps
-// out alternate data streams) and none of its components climbs out or names
-// a device. Components made only of dots and spaces are refused, since
-// Windows reads "...", ". ." and the like as the folder itself or its parent.
-static bool name_stays_inside(const char *name) {
-    if (name[0] == '\0' || is_path_separator(name[0]) || strchr(name, ':'))
-        return false;
-    const char *part = name;
-    for (;;) {
-        const char *end = part;
-        bool dots_and_spaces = true;
-        for (; *end && !is_path_separator(*end); ++end)
-            if (*end != '.' && *end != ' ')
-                dots_and_spaces = false;
-        if (end > part && (dots_and_spaces || device_name(part, size_t(end - part))))
-            return false;
-        if (*end == '\0')
-            return true;
-        part = end + 1;
-    }
-}
-
-// The language filter and the settings-file rule. An unwanted language file
-// that an earlier installation left at path is removed.
-static bool entry_wanted(const ExtractionContext *ctx, const char *path) {
+// The language filter and the settings-file rule, given what stands at the
+// entry's path (path_kind). An unwanted language file that an earlier
+// installation left there is removed.
+static bool entry_wanted(const ExtractionContext *ctx) {
     const char *name = ctx->file_name;
     if (strcmp(name, settings_file_name) == 0)
-        return path_missing(path) != 0;
+        return ctx->path_kind == below_missing;
     // The base is cut at its '*' by the dialog; reading up to the '*' gives
     // the same length for callers that run without the dialog.
     size_t base_len = strcspn(product_file_base, "*");
@@ -151,8 +116,7 @@ static bool entry_wanted(const ExtractionContext *ctx, const char *path) {
             continue;
         if (row->selected)
             return true;
-        if (!path_missing(path))
-            platform_remove_file(path);
+        platform_remove_below(ctx->target_folder, name, 0);
         return false;
     }
     return true;
@@ -179,41 +143,39 @@ int32_t copy_stored(ExtractionContext *ctx) {
     return extraction_done;
 }
 
-static void set_time_and_attributes(const ExtractionContext *ctx, const char *path) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        FILETIME creation, last_access, last_write, local, stamp;
-        uint32_t dos = ctx->file_header.file_time;
-        if (GetFileTime(file, &creation, &last_access, &last_write) &&
-            DosDateTimeToFileTime(WORD(dos >> 16), WORD(dos & 0xFFFF), &local) &&
-            LocalFileTimeToFileTime(&local, &stamp))
-            SetFileTime(file, &creation, &last_access, &stamp);
-        CloseHandle(file);
-    }
-    SetFileAttributesA(path, ctx->file_header.attributes);
+// The entry's time and attributes go to the regular file at its path, the
+// one just written or one that was kept, and to nothing else: a link there
+// gets nothing, and neither does what it points to. An invalid DOS time
+// leaves the file's time as it was.
+static void set_time_and_attributes(const ExtractionContext *ctx) {
+    FILETIME local, stamp;
+    uint32_t dos = ctx->file_header.file_time;
+    bool dated = DosDateTimeToFileTime(WORD(dos >> 16), WORD(dos & 0xFFFF), &local) &&
+                 LocalFileTimeToFileTime(&local, &stamp);
+    platform_stamp_below(ctx->target_folder, ctx->file_name, dated ? &stamp : nullptr,
+                         ctx->file_header.attributes);
 }
 
-// A file that failed its check must not pass for an installed one: when it
-// cannot be removed, it is at least emptied.
-static void discard_output(const char *path) {
-    if (platform_remove_file(path) != 0)
-        close_stream(open_archive_file(path, "wb", share_deny_none));
+// Creates the entry's output file. The target folder itself comes into being
+// with the first file, as the folders below it do: the setup makes it
+// beforehand, a caller of its own may not.
+static FILE *create_output(const ExtractionContext *ctx) {
+    FILE *output = platform_create_below(ctx->target_folder, ctx->file_name);
+    size_t length = strlen(ctx->target_folder);
+    if (output || length < 2)
+        return output;
+    char folder[path_buffer_size];
+    memcpy(folder, ctx->target_folder, length - 1);
+    folder[length - 1] = '\0';
+    if (!path_missing(folder) || create_directory_path(folder) != 0)
+        return nullptr;
+    return platform_create_below(ctx->target_folder, ctx->file_name);
 }
 
-// Opens the entry's output file, creating its folders first; a file already
-// at path is replaced.
-static FILE *create_output(const char *path) {
-    uint16_t k = name_start(path);
-    if (k > 1 && path[k - 1] == '\\') {
-        char folder[path_buffer_size];
-        memcpy(folder, path, k - 1);
-        folder[k - 1] = '\0';
-        create_directory_path(folder);
-    }
-    if (!path_missing(path))
-        platform_remove_file(path);
-    return open_archive_file(path, "w+b", share_deny_none);
+// Output leaves in pieces of many kilobytes (window flushes, stored
+// copies): a stream buffer would only copy it once more.
+static void unbuffered(FILE *output) {
+    setvbuf(output, nullptr, _IONBF, 0);
 }
 
 // The cipher's starting state follows from the password alone, and setting
@@ -240,7 +202,7 @@ static void start_cipher(ExtractionContext *ctx, CipherStart *start) {
 // One file entry, from its header to its time and attributes; returns the
 // run's result after it (nonzero ends the run).
 static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool *first,
-                                      CipherStart *cipher_start) {
+                                      CipherStart *cipher_start, FILE *test_output) {
     const FileHeader &header = ctx->file_header;
     bool test_only = ctx->options && ctx->options->test_only;
     normalize_attributes(ctx);
@@ -255,13 +217,10 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     // Data that runs past the archive's end (a cut download) cannot give a
     // complete file: the entry fails before anything is created for it.
     if (ctx->next_block > ctx->archive_end) {
-        report_install_error(window, ctx->file_name);
+        report_error(window, ctx, ctx->file_name);
         return extraction_bad_file;
     }
-    // In 32-bit unsigned arithmetic: a header without flag_has_data may claim
-    // any pack_size, and the signed difference would overflow.
-    seek_stream(ctx->archive_stream, int32_t(uint32_t(ctx->next_block) - header.pack_size),
-                seek_from_start);
+    seek_stream(ctx->archive_stream, ctx->next_block - int32_t(header.pack_size), seek_from_start);
 
     char path[path_buffer_size];
     size_t folder_len = strlen(ctx->target_folder);
@@ -272,12 +231,23 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
         memcpy(path + folder_len, ctx->file_name, name_len + 1);
     }
     if (!test_only && !(fits && name_stays_inside(ctx->file_name))) {
-        report_install_error(window, ctx->file_name);
+        report_error(window, ctx, ctx->file_name);
         return fits ? extraction_unsafe_name : extraction_failed;
     }
 
+    // What stands at the path, seen without following links: a path through
+    // a link or junction could lead anywhere, and a FIFO or device would
+    // block or act when opened, so either refuses the entry like a name
+    // leaving the target.
+    ctx->path_kind =
+        test_only ? below_missing : platform_probe_below(ctx->target_folder, ctx->file_name);
+    if (ctx->path_kind == below_through_link || ctx->path_kind == below_special) {
+        report_error(window, ctx, ctx->file_name);
+        return extraction_unsafe_name;
+    }
+
     ExtractionResult result = extraction_done;
-    bool write = test_only || entry_wanted(ctx, path);
+    bool write = test_only || entry_wanted(ctx);
     if (header.unp_ver < unp_ver_oldest || header.unp_ver > unp_ver_20) {
         write = false;
         result = extraction_failed;
@@ -290,12 +260,13 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     }
     FILE *output = nullptr;
     if (write) {
-        output =
-            test_only ? open_archive_file(null_device, "wb", share_deny_none) : create_output(path);
+        output = test_only ? test_output : create_output(ctx);
         if (!output) {
-            report_install_error(window, path);
+            report_error(window, ctx, path);
             result = extraction_failed;
             write = false;
+        } else if (!test_only) {
+            unbuffered(output);
         }
     }
 
@@ -305,15 +276,14 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
         ctx->password[0] && (header.head_flags & flag_encrypted) ? header.unp_ver : 0;
     if (ctx->cipher_version)
         start_cipher(ctx, cipher_start);
-    // A data position that a header without the data flag puts anywhere
-    // still reads nothing beyond the archive's end.
-    int64_t room = int64_t(ctx->archive_end) - tell_stream(ctx->archive_stream);
-    ctx->packed_left = int32_t(header.pack_size <= room ? header.pack_size : room > 0 ? room : 0);
+    ctx->packed_left = int32_t(header.pack_size);
     ctx->unpacked_left = int32_t(header.unp_size);
     ctx->input_stream = ctx->archive_stream;
     ctx->output_stream = output;
 
     SetDlgItemTextA(window, progress_control_id, ctx->file_name);
+    // Nothing else paints while the run holds the dialog's thread.
+    UpdateWindow(GetDlgItem(window, progress_control_id));
 
     if (header.method == method_stored) {
         // A failure of this entry found before the copy keeps its result.
@@ -329,44 +299,49 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     if (write) {
         uint32_t expected =
             ctx->archive_format == archive_format_older ? header.file_crc : ~header.file_crc;
-        // The stream may hold the file's last bytes until now; a flush that
-        // fails (disk full) leaves a short file behind a matching checksum.
-        bad = ctx->file_checksum != expected || fflush(output) != 0 || ferror(output);
+        // A stored entry whose packed data is shorter than its size is cut,
+        // whatever its checksum. The stream may hold the file's last bytes
+        // until now; a flush that fails (disk full) leaves a short file
+        // behind a matching checksum.
+        bool cut = header.method == method_stored && ctx->unpacked_left != 0;
+        bad = cut || ctx->file_checksum != expected || fflush(output) != 0 || ferror(output);
     }
-    close_stream(output);
+    if (!test_only)
+        close_stream(output);
     ctx->output_stream = nullptr;
     if (bad) {
-        report_install_error(window, ctx->file_name);
+        report_error(window, ctx, ctx->file_name);
+        // A file that failed its check must not pass for an installed one:
+        // when it cannot be removed, it is at least emptied.
         if (!test_only)
-            discard_output(path);
+            platform_remove_below(ctx->target_folder, ctx->file_name, 1);
         return extraction_bad_file;
     }
     if (!test_only)
-        set_time_and_attributes(ctx, path);
+        set_time_and_attributes(ctx);
     return result;
 }
 
-ExtractionResult extract_entries(HWND window, ExtractionContext *ctx) {
-    ctx->archive_stream = open_archive_file(ctx->archive_path, "rb", share_deny_write);
-    if (!ctx->archive_stream)
+// The file loop over the open archive stream.
+static ExtractionResult walk_entries(HWND window, ExtractionContext *ctx) {
+    if (locate_archive(ctx) == archive_kind_none)
         return extraction_bad_archive;
-    if (locate_archive(ctx) == archive_kind_none) {
-        close_stream(ctx->archive_stream);
-        ctx->archive_stream = nullptr;
-        return extraction_bad_archive;
-    }
     ctx->window = static_cast<uint8_t *>(allocate_zeroed(window_size));
-    if (!ctx->window) {
-        close_stream(ctx->archive_stream);
-        ctx->archive_stream = nullptr;
+    if (!ctx->window)
         return extraction_no_window;
-    }
     if (ctx->main_header.head_size > main_header_size)
         seek_stream(ctx->archive_stream, ctx->main_header.head_size - main_header_size,
                     seek_from_current);
     ctx->volume_continues = 0;
     bool first = true;
     CipherStart cipher_start = {};
+    // A test sends every entry's bytes to the null device, opened once.
+    FILE *test_output = nullptr;
+    if (ctx->options && ctx->options->test_only) {
+        test_output = open_archive_file(null_device, "wb", share_deny_none);
+        if (test_output)
+            unbuffered(test_output);
+    }
     ExtractionResult result = extraction_done;
     while (result == extraction_done) {
         int32_t count = read_next_file_header(ctx, request_file_or_subblock);
@@ -381,13 +356,28 @@ ExtractionResult extract_entries(HWND window, ExtractionContext *ctx) {
             seek_stream(ctx->archive_stream, ctx->next_block, seek_from_start);
             continue;
         }
-        result = process_entry(window, ctx, &first, &cipher_start);
+        result = process_entry(window, ctx, &first, &cipher_start, test_output);
         if (ctx->options && ctx->options->on_entry)
             ctx->options->on_entry(ctx, result, ctx->options->user);
     }
+    close_stream(test_output);
     release(ctx->window);
+    return result;
+}
+
+ExtractionResult extract_entries(HWND window, ExtractionContext *ctx) {
+    ctx->archive_stream = open_archive_file(ctx->archive_path, "rb", share_deny_write);
+    if (!ctx->archive_stream)
+        return extraction_bad_archive;
+    // Without memory for it the stream keeps its own small buffer.
+    uint8_t *stream_buffer = static_cast<uint8_t *>(allocate_zeroed(archive_buffer_size));
+    if (stream_buffer)
+        setvbuf(ctx->archive_stream, reinterpret_cast<char *>(stream_buffer), _IOFBF,
+                archive_buffer_size);
+    ExtractionResult result = walk_entries(window, ctx);
     close_stream(ctx->archive_stream);
     ctx->archive_stream = nullptr;
+    release(stream_buffer);
     return result;
 }
 
@@ -409,7 +399,7 @@ ExtractionResult extract_archive_ex(HWND window, const char *archive_path, char 
     // the dialog must see that the installation failed: named by the setup's
     // own file.
     if (result == extraction_bad_archive)
-        report_install_error(window, archive_path + name_start(archive_path));
+        report_error(window, ctx, archive_path + name_start(archive_path));
     free_extraction_context(ctx);
     return result;
 }

@@ -56,9 +56,11 @@ struct DecodeTable {
     uint32_t first_index[max_code_bits + 1];
     uint32_t symbols[largest_alphabet];
     // Shortcut for codes of at most decode_quick_bits bits, indexed by the
-    // top bits of the input: (symbol << 6) | length, or 0 for "search". The
-    // length in the low bits lets the decoder shift by the entry itself.
-    uint16_t quick[1 << decode_quick_bits];
+    // top bits of the input: the symbol's payload | length, or 0 for "search". The
+    // payload is symbol << 6 unless the table was built with payloads of its
+    // own (the LZ decoder's, lz_decode.h). The length in the low bits lets
+    // the decoder shift by the entry itself.
+    uint32_t quick[1 << decode_quick_bits];
 };
 
 // archive_format: the marker the reader found. The older format's files
@@ -97,12 +99,16 @@ struct ExtractionContext {
     int32_t next_block;
     // One past the archive's last byte: where the image's certificate table
     // begins when it has one behind the archive, else the file's end. No
-    // read of the archive's blocks or data goes beyond it.
-    int32_t archive_end;
+    // read of the archive's blocks or data goes beyond it. It may lie at 2 GiB
+    // or beyond, where no block can begin: a walk that gets there fails.
+    int64_t archive_end;
     int32_t certificate_table; // file offset of that table, 0 when none
 
     // Per-entry settings made by the driver.
     int32_t volume_continues;
+    // What stood at the entry's path when its turn came: below_missing,
+    // below_file, ... (platform/win32_api.h); below_missing in a test run.
+    int32_t path_kind;
     int32_t decode_only;
     FILE *input_stream;
     FILE *output_stream;

@@ -14,7 +14,14 @@
 // the image's own PE header). A walk that reaches it exactly, or only the
 // signer's zero padding before the table, has found the end; a block of
 // which only a part lies before it (a cut download) is a damaged archive,
-// never taken for the end, so that no entry can silently go missing.
+// never taken for the end, so that no entry can silently go missing. Block
+// positions are signed 32-bit: a block that would begin at 2 GiB or beyond
+// fails the walk, also when the file goes on there.
+//
+// A file header's data follows its header and name (flag_has_data,
+// head_size at least 32 + name_size); one without data, or whose data
+// would begin inside the header, is damaged: otherwise any number of small
+// headers could point back at one stream of packed data.
 #include "archive/header_reader.h"
 
 #include <cstdlib>
@@ -167,13 +174,16 @@ static int64_t certificate_table_at(FILE *stream, int32_t size) {
 // the file's size cannot be told. Leaves the stream where it was.
 static bool find_archive_end(ExtractionContext *ctx) {
     int32_t header_end = tell_stream(ctx->archive_stream);
-    int32_t size = stream_size(ctx->archive_stream);
+    int64_t size = stream_size(ctx->archive_stream);
     if (size < 0)
         return false;
-    int64_t table = certificate_table_at(ctx->archive_stream, size);
+    // A table that reaches beyond 2 GiB is none of this archive's: the
+    // search stays where positions are 32-bit.
+    int64_t table =
+        certificate_table_at(ctx->archive_stream, int32_t(size < INT32_MAX ? size : INT32_MAX));
     ctx->archive_end = size;
     if (table > ctx->archive_offset) {
-        ctx->archive_end = int32_t(table);
+        ctx->archive_end = table;
         ctx->certificate_table = int32_t(table);
     }
     seek_stream(ctx->archive_stream, header_end, seek_from_start);
@@ -244,6 +254,8 @@ static int32_t read_block(ExtractionContext *ctx, bool *wanted, int32_t request)
         return -1;
     if (room == 0 || signature_padding(ctx, start, room))
         return 0;
+    if (start > INT32_MAX - block_base_size)
+        return -1;
     // Blocks shorter than a file header may end the archive: only what is
     // left of it is read, and the rest decodes as zeros.
     int32_t limit = room < file_header_size ? int32_t(room) : file_header_size;
@@ -255,14 +267,12 @@ static int32_t read_block(ExtractionContext *ctx, bool *wanted, int32_t request)
     bool has_data = (h.head_flags & flag_has_data) != 0;
     *wanted = h.head_type == (request & 0xFF) ||
               (h.head_type == head_type_subblock && (request & request_subblocks));
+    if (*wanted && h.head_type == head_type_file &&
+        (!has_data || h.head_size < file_header_size + h.name_size))
+        return -1;
     int64_t needed = h.head_size;
     if (has_data && needed < long_block_base_size)
         needed = long_block_base_size;
-    if (*wanted && h.head_type == head_type_file) {
-        int64_t name = h.name_size < max_name_size ? h.name_size : max_name_size;
-        if (needed < file_header_size + name)
-            needed = file_header_size + name;
-    }
     int64_t next = int64_t(start) + h.head_size + (has_data ? h.pack_size : 0);
     if (needed > room || next > INT32_MAX ||
         (next > ctx->archive_end && !(*wanted && h.head_type == head_type_file)))

@@ -41,11 +41,9 @@ int32_t tell_stream(FILE *stream) {
     return int32_t(ftell(stream));
 }
 
-int32_t stream_size(FILE *stream) {
+int64_t stream_size(FILE *stream) {
     if (!stream || fseek(stream, 0, SEEK_END) != 0)
         return -1;
     long size = ftell(stream);
-    if (size < 0)
-        return -1;
-    return size > INT32_MAX ? INT32_MAX : int32_t(size);
+    return size < 0 ? -1 : int64_t(size);
 }

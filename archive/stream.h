@@ -24,6 +24,7 @@ int32_t read_stream(FILE *stream, void *buffer, int32_t count);
 int32_t write_stream(FILE *stream, const void *buffer, int32_t count);
 int seek_stream(FILE *stream, int32_t offset, int origin);
 int32_t tell_stream(FILE *stream);
-// The file's size, at most INT32_MAX (positions are signed 32-bit); -1 when
-// it cannot be told. Leaves the position at the end of the file.
-int32_t stream_size(FILE *stream);
+// The file's size; -1 when it cannot be told (where the runtime's positions
+// are 32-bit, for a file of 2 GiB or more). Leaves the position at the end of
+// the file.
+int64_t stream_size(FILE *stream);

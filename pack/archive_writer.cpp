@@ -25,7 +25,11 @@
 #include "archive/rar_format.h"
 #include "pack/lz_encode.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #ifdef _WIN32
+#include <io.h>
 #include <process.h>
 #define getpid _getpid
 #else
@@ -41,6 +45,8 @@ static_assert(method_stored + pack_level_fast == method_fastest &&
                   method_stored + pack_level_best == method_best,
               "a compressed entry's method is method_stored + its level");
 constexpr size_t read_chunk = 1 << 20;
+// Names tried for the temporary file before giving up: OUTPUT.tmpPID-N.
+constexpr int temp_names = 100;
 
 int seek_to(FILE *f, uint64_t offset) {
 #ifdef _WIN32
@@ -96,6 +102,10 @@ void fail(Writer *w, const std::string &message) {
 void write_raw(Writer *w, const void *data, size_t n) {
     if (n == 0 || w->failed)
         return;
+    if (w->end + n > max_archive_end) {
+        fail(w, "the archive would reach 2 GiB, more than the setup and zqrar can read");
+        return;
+    }
     if (fwrite(data, 1, n, w->out) != n)
         fail(w, std::string("cannot write the archive: ") + strerror(errno));
     w->end += n;
@@ -155,10 +165,14 @@ void progress(Writer *w) {
         w->options->progress(w->options->user, w->done, w->total, w->end - w->start);
 }
 
+// The file was examined when it was collected; should it have become
+// something else since (a link, a FIFO), it is refused, not followed or
+// waited for.
 FILE *open_input(Writer *w, const ArchiveEntry &e) {
-    FILE *in = fopen(e.path.c_str(), "rb");
+    std::string error;
+    FILE *in = open_regular_file(e.path, false, &error);
     if (!in)
-        fail(w, "cannot read " + e.path + ": " + strerror(errno));
+        fail(w, error);
     return in;
 }
 
@@ -380,36 +394,112 @@ void write_end_block(Writer *w) {
     write_raw(w, h, sizeof h);
 }
 
-void copy_stub(Writer *w, const char *stub) {
-    FILE *in = fopen(stub, "rb");
-    if (!in) {
-        fail(w, std::string("cannot read ") + stub + ": " + strerror(errno));
-        return;
+// Where the setup would take an archive inside the stub, or -1: the marker
+// at offset 0 whatever follows it, the marker with a main header's type
+// behind it anywhere, and, when the stub carries "RSFX" at offset 28, the
+// older marker anywhere. The setup takes the first it meets, so ours behind
+// the stub would never be read. Our archive's first bytes (marker and main
+// header) neither complete a marker the stub begins nor put "RSFX" at
+// offset 28 behind a shorter stub, so the stub alone decides.
+int64_t marker_in_stub(const std::vector<uint8_t> &bytes) {
+    size_t n = bytes.size();
+    constexpr size_t older_size = sizeof older_marker;
+    bool sfx = n >= sfx_signature_offset + sizeof sfx_signature &&
+               memcmp(&bytes[sfx_signature_offset], sfx_signature, sizeof sfx_signature) == 0;
+    for (size_t i = 0; i < n; i++) {
+        if (i + marker_size <= n && memcmp(&bytes[i], rar_marker, marker_size) == 0 &&
+            (i == 0 || (i + candidate_size <= n &&
+                        bytes[i + marker_size + head_type_offset] == head_type_main)))
+            return int64_t(i);
+        if (sfx && i + older_size <= n && memcmp(&bytes[i], older_marker, older_size) == 0)
+            return int64_t(i);
     }
-    std::vector<uint8_t> bytes(max_stub_size + 1);
-    size_t n = fread(bytes.data(), 1, bytes.size(), in);
+    return -1;
+}
+
+int read_stub(const char *stub, std::vector<uint8_t> *bytes, std::string *error) {
+    FILE *in = open_regular_file(stub, true, error);
+    if (!in)
+        return 1;
+    bytes->resize(max_stub_size + 1);
+    size_t n = fread(bytes->data(), 1, bytes->size(), in);
     fclose(in);
-    bytes.resize(n);
+    bytes->resize(n);
     if (n > max_stub_size) {
-        fail(w, std::string(stub) + " is too large for a stub: the setup looks for its archive" +
-                    " only within its first " + std::to_string(max_stub_size) + " bytes");
-        return;
+        *error = std::string(stub) + " is too large for a stub: the setup looks for its archive" +
+                 " only within its first " + std::to_string(max_stub_size) + " bytes";
+        return 1;
     }
     // The setup reads its first marker_size bytes as a marker and scans only
-    // behind them, and takes the first marker it meets.
+    // behind them.
     if (n > 0 && n < size_t(marker_size)) {
-        fail(w, std::string(stub) + " is too short for a stub (at least " +
-                    std::to_string(marker_size) + " bytes)");
-        return;
+        *error = std::string(stub) + " is too short for a stub (at least " +
+                 std::to_string(marker_size) + " bytes)";
+        return 1;
     }
-    for (size_t i = 0; i + candidate_size <= n; i++)
-        if (memcmp(&bytes[i], rar_marker, marker_size) == 0 &&
-            bytes[i + marker_size + head_type_offset] == head_type_main) {
-            fail(w, std::string(stub) + " already holds an archive at offset " + std::to_string(i) +
-                        "; the setup would find that one");
-            return;
+    int64_t at = marker_in_stub(*bytes);
+    if (at >= 0) {
+        *error = std::string(stub) + " holds the marker of an archive at offset " +
+                 std::to_string(at) + "; the setup would take that one for its archive";
+        return 1;
+    }
+    return 0;
+}
+
+// The archive's size with every file stored: headers, data, and the
+// padding to 16 bytes of encrypted files. Compression can only make a file
+// smaller when the archive is not solid (a piece that does not pay is
+// stored instead), so this bounds the archive exactly then; a solid stream
+// of data that does not compress may come out a little larger, which
+// write_raw stops at.
+uint64_t stored_size(const std::vector<ArchiveEntry> &entries, bool encrypt) {
+    uint64_t size = marker_size + main_header_size + block_base_size;
+    for (const ArchiveEntry &e : entries) {
+        size += file_header_size + e.name.size();
+        if (!e.is_directory)
+            size += encrypt ? (e.size + 15) / 16 * 16 : e.size;
+    }
+    return size;
+}
+
+// Creates the temporary file beside output, exclusively: a name that
+// exists, a link planted there included, is never opened, only passed over.
+FILE *create_temporary(const char *output, std::string *temp, std::string *error) {
+    int fd = -1;
+    for (int i = 0; i < temp_names && fd < 0; i++) {
+        *temp = std::string(output) + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(i);
+#ifdef _WIN32
+        fd = _open(temp->c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+        fd = open(temp->c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0666);
+#endif
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    FILE *out = fd >= 0 ? fdopen(fd, "w+b") : nullptr;
+    if (!out) {
+        const char *why = strerror(errno);
+        *error = std::string("cannot write ") + output +
+                 ": no temporary file can be created beside it (" + why + ")";
+        if (fd >= 0) {
+            close(fd);
+            remove(temp->c_str());
         }
-    write_raw(w, bytes.data(), n);
+    }
+    return out;
+}
+
+// Cuts the file to the archive's end (a file that was stored after all
+// leaves its compressed attempt behind it) and puts it on the disk before
+// it takes output's place.
+int finish_temporary(Writer *w) {
+    int fd = fileno(w->out);
+#ifdef _WIN32
+    bool ok = _chsize_s(fd, int64_t(w->end)) == 0 && _commit(fd) == 0;
+#else
+    bool ok = ftruncate(fd, off_t(w->end)) == 0 && fsync(fd) == 0;
+#endif
+    return ok ? 0 : -1;
 }
 
 } // namespace
@@ -424,21 +514,33 @@ int write_archive(const char *output, const std::vector<ArchiveEntry> &entries,
         *error = "the password is longer than 127 characters";
         return 1;
     }
-    for (const ArchiveEntry &e : entries)
-        w.total += e.size;
-    std::string temp = std::string(output) + ".tmp" + std::to_string(getpid());
-    w.out = fopen(temp.c_str(), "w+b");
-    if (!w.out) {
-        *error = std::string("cannot write ") + output + ": " + strerror(errno);
+    std::error_code ec;
+    fs::file_status existing = fs::symlink_status(output, ec);
+    if (fs::exists(existing) && !fs::is_regular_file(existing) && !fs::is_symlink(existing)) {
+        *error = std::string(output) + " exists and is not a regular file; it is not replaced";
         return 1;
     }
+    std::vector<uint8_t> stub;
+    if (options.stub && read_stub(options.stub, &stub, error) != 0)
+        return 1;
+    uint64_t bound = stub.size() + stored_size(entries, w.encrypt);
+    if (bound > max_archive_end) {
+        *error = "the archive would reach 2 GiB (" + std::to_string(bound) +
+                 " bytes with every file stored), more than the setup and zqrar can read";
+        return 1;
+    }
+    for (const ArchiveEntry &e : entries)
+        w.total += e.size;
+    std::string temp;
+    w.out = create_temporary(output, &temp, error);
+    if (!w.out)
+        return 1;
     w.ctx = new_extraction_context();
     LzEncoder *enc = lz_encoder_create(options.level);
     if (!w.ctx || !enc)
         fail(&w, "out of memory");
     std::deque<PieceState> states;
-    if (options.stub && !w.failed)
-        copy_stub(&w, options.stub);
+    write_raw(&w, stub.data(), stub.size());
     w.start = w.end;
     if (!w.failed)
         write_main_header(&w);
@@ -467,15 +569,12 @@ int write_archive(const char *output, const std::vector<ArchiveEntry> &entries,
         write_end_block(&w);
     lz_encoder_free(enc);
     free_extraction_context(w.ctx);
-    if (fflush(w.out) != 0 || ferror(w.out))
+    if (fflush(w.out) != 0 || ferror(w.out) || finish_temporary(&w) != 0)
         fail(&w, std::string("cannot write the archive: ") + strerror(errno));
     if (fclose(w.out) != 0)
         fail(&w, std::string("cannot write the archive: ") + strerror(errno));
-    std::error_code ec;
     if (!w.failed) {
-        fs::resize_file(temp, w.end, ec);
-        if (!ec)
-            fs::rename(temp, output, ec);
+        fs::rename(temp, output, ec);
         if (ec)
             fail(&w, std::string("cannot write ") + output + ": " + ec.message());
     }

@@ -13,6 +13,9 @@
 // The setup finds its archive only when the marker starts at most at
 // last_marker_offset, so a stub may be at most this long.
 constexpr uint64_t max_stub_size = last_marker_offset;
+// The reader takes file offsets as signed 32-bit numbers: the whole output,
+// stub included, stays below 2 GiB.
+constexpr uint64_t max_archive_end = 0x7FFFFFFF;
 
 struct ArchiveOptions {
     int level; // pack_level_fast, pack_level_default, pack_level_best
@@ -33,8 +36,10 @@ struct ArchiveSummary {
     uint64_t archive_bytes; // the archive alone, without the stub
 };
 
-// Writes the archive to a temporary file beside output and renames it into
-// place at the end; on failure nothing is left behind. Returns 0, or nonzero
-// with a one-line message in error.
+// Writes the archive to a temporary file created beside output, puts it on
+// the disk and renames it into place at the end; on failure nothing is left
+// behind. Refused before anything is written: a stub in which the setup
+// would find another archive first, and an archive that could reach 2 GiB.
+// Returns 0, or nonzero with a one-line message in error.
 int write_archive(const char *output, const std::vector<ArchiveEntry> &entries,
                   const ArchiveOptions &options, ArchiveSummary *summary, std::string *error);

@@ -45,7 +45,7 @@ source tests/e2e/product.sh
 CASE_DIR=$job
 ARTIFACTS=$job/screenshots
 E2E_PROBE=$job/probe.exe
-build_probe "$E2E_PROBE" || die "the probe could not be built"
+build_program probe.cpp "$E2E_PROBE" -lgdi32 || die "the probe could not be built"
 echo "booting a Wine prefix in $job/prefix"
 make_template_prefix "$job/prefix"
 [ -d "$job/prefix/drive_c" ] || die "wineboot failed (see $job/prefix.boot.log)"
@@ -104,8 +104,9 @@ echo "registry:"
 echo "  HKEY_CURRENT_USER\\Software\\ZQNavigrove"
 echo "    Dir = $(reg_value "$PRODUCT_KEY" Dir)"
 echo "  HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZQ Navigrove"
-echo "    DisplayName = $(reg_value "$UNINSTALL_KEY" DisplayName)"
-echo "    UninstallString = $(reg_value "$UNINSTALL_KEY" UninstallString)"
+reg_key_values "$UNINSTALL_KEY" | while read -r name type data; do
+    echo "    $name ($type) = $data"
+done
 echo
 echo "INI:"
 if [ -f "$folder/ZQNG.INI" ]; then

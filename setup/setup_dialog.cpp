@@ -7,7 +7,6 @@
 #include "setup/setup_dialog.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "setup/install.h"
 #include "setup/product.h"
@@ -60,14 +59,19 @@ void read_language_boxes(HWND dialog) {
         row->selected = IsDlgButtonChecked(dialog, row->control_id) == BST_CHECKED ? 1 : 0;
 }
 
-void ensure_main_language(HWND dialog) {
+bool select_main_language() {
     for (const LanguageEntry *row = language_table; row->suffix; ++row)
         if (row->selected && row->suffix[1] != '?')
-            return;
+            return false;
     for (LanguageEntry *row = language_table; row->suffix; ++row)
         if (row->control_id == IDC_ENGLISH)
             ++row->selected;
-    check_selected_language_boxes(dialog);
+    return true;
+}
+
+void ensure_main_language(HWND dialog) {
+    if (select_main_language())
+        check_selected_language_boxes(dialog);
 }
 
 void center_on_desktop(HWND window) {
@@ -86,21 +90,56 @@ void close_running_product_windows() {
     DWORD start = GetTickCount();
     for (int attempt = 0; attempt < close_attempts_max; ++attempt) {
         HWND window = FindWindowA(product_name, nullptr);
-        if (!window)
+        DWORD elapsed = GetTickCount() - start;
+        if (!window || elapsed >= close_time_max_ms)
             return;
-        SendMessageA(window, WM_DESTROY, 0, 0);
-        if (GetTickCount() - start >= close_time_max_ms)
+        // A copy whose thread no longer handles messages would keep a plain
+        // send waiting for ever: wait at most for the time left, and not at
+        // all once the system counts that copy as hung.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(window, WM_DESTROY, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                            close_time_max_ms - elapsed, &ignored);
+        elapsed = GetTickCount() - start;
+        if (elapsed >= close_time_max_ms)
             return;
         // Give the product's process time to end before looking again.
-        Sleep(close_pause_ms);
+        DWORD left = close_time_max_ms - elapsed;
+        Sleep(left < close_pause_ms ? left : close_pause_ms);
     }
 }
 
+// The picture control takes its bitmap at the bitmap's own size, which fits
+// its frame at 96 dpi only. At the frame's size in pixels at the current
+// resolution, it fills the frame at any scale.
+static void show_picture_at_frame_size(HWND dialog) {
+    HWND picture = GetDlgItem(dialog, IDC_PICTURE);
+    RECT frame = {0, 0, PICTURE_WIDTH, PICTURE_HEIGHT};
+    if (!picture || !MapDialogRect(dialog, &frame))
+        return;
+    HANDLE scaled =
+        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_PRODUCT), IMAGE_BITMAP,
+                   int(frame.right - frame.left), int(frame.bottom - frame.top), LR_DEFAULTCOLOR);
+    if (!scaled)
+        return;
+    // The bitmap the control loaded from the template comes back to us.
+    HANDLE loaded = reinterpret_cast<HANDLE>(
+        SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(scaled)));
+    if (loaded)
+        DeleteObject(loaded);
+}
+
+// The control does not free a bitmap it was given.
+static void free_picture(HWND dialog) {
+    HANDLE shown = reinterpret_cast<HANDLE>(
+        SendDlgItemMessageA(dialog, IDC_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, 0));
+    if (shown)
+        DeleteObject(shown);
+}
+
 static void initialise_dialog(HWND dialog) {
-    char *wildcard = strchr(product_file_base, '*');
-    if (wildcard)
-        *wildcard = 0;
+    cut_product_file_base();
     center_on_desktop(dialog);
+    show_picture_at_frame_size(dialog);
 
     char proposal[MAX_PATH];
     propose_target_folder(proposal);
@@ -149,6 +188,10 @@ static void initialise_dialog(HWND dialog) {
 INT_PTR CALLBACK setup_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     if (message == WM_INITDIALOG) {
         initialise_dialog(dialog);
+        return FALSE;
+    }
+    if (message == WM_DESTROY) {
+        free_picture(dialog);
         return FALSE;
     }
     if (message != WM_COMMAND)

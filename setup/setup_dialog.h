@@ -5,8 +5,8 @@
 #include "platform/win32_api.h"
 
 // Bounds on shutting down running copies of the product before the dialog
-// shows: a window that does not go away is left behind after this many
-// WM_DESTROY messages or this much time.
+// shows: a window that does not go away, or does not answer at all, is left
+// behind after this many WM_DESTROY messages or this much time.
 constexpr int close_attempts_max = 20;
 constexpr DWORD close_time_max_ms = 3000;
 constexpr DWORD close_pause_ms = 100;
@@ -20,9 +20,12 @@ void update_ui_language(HWND dialog);
 void check_selected_language_boxes(HWND dialog);
 // Copies the language boxes into language_table.
 void read_language_boxes(HWND dialog);
-// Selects (and checks) English when no main language is selected.
+// Selects English in language_table when no main language (German or
+// English) is selected; true when it did.
+bool select_main_language();
+// select_main_language, with the check box of a language it selects.
 void ensure_main_language(HWND dialog);
 void center_on_desktop(HWND window);
 // Sends WM_DESTROY to the product's windows until none is found, within the
-// bounds above.
+// bounds above; no send waits beyond the time left.
 void close_running_product_windows();

@@ -17,8 +17,13 @@
 #define IDC_START_MENU 105 /* create the Start-menu entry */
 #define IDC_DESKTOP 106    /* create the desktop icon */
 #define IDC_PROGRESS 107   /* name of the file being extracted */
+#define IDC_PICTURE (-1)   /* the product picture, bitmap IDB_PRODUCT */
 #define IDC_GERMAN 201
 #define IDC_ENGLISH 202
 #define IDC_ADDITIONAL 203
+
+/* The picture's frame in dialog units. */
+#define PICTURE_WIDTH 137
+#define PICTURE_HEIGHT 95
 
 #endif

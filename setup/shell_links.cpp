@@ -139,6 +139,10 @@ int CALLBACK browse_callback(HWND browser, UINT message, LPARAM, LPARAM data) {
 }
 
 void browse_for_target_folder(HWND dialog, int edit_id) {
+    // The browser and the desktop folder are COM objects of the shell, which
+    // needs COM on the thread (single-threaded, for the browser's own
+    // controls). The setup initialises it only while it uses the shell.
+    HRESULT ole = OleInitialize(nullptr);
     char path[MAX_PATH];
     GetDlgItemTextA(dialog, edit_id, path, MAX_PATH);
     BROWSEINFOA info;
@@ -184,4 +188,6 @@ void browse_for_target_folder(HWND dialog, int edit_id) {
     }
     if (desktop)
         IShellFolder_Release(desktop);
+    if (SUCCEEDED(ole))
+        OleUninitialize();
 }

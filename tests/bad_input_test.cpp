@@ -2,7 +2,8 @@
 // at every byte, a flipped bit in every header field, sizes of 0, 2^31 - 1
 // and 2^31 and more, names that leave the target or do not fit, a folder
 // entry with data, thousands of entries, an entry whose packed data decodes
-// to far more than its size, and the same name twice.
+// to far more than its size, the same name twice, and file headers without
+// data of their own.
 //
 // Whatever the input: the run ends with one of the driver's results, nothing
 // appears outside the target folder, and every file left in the target is
@@ -349,7 +350,9 @@ TEST_F(BadInputTest, ExtremeSizes) {
     };
     const Case cases[] = {
         {false, -1, 0, 3, false},
-        {false, -1, 0x7FFFFFFF, 0, true}, // all the data there is, and it verifies
+        // All the data there is, far short of the size: a cut file, whatever
+        // its checksum says.
+        {false, -1, 0x7FFFFFFF, 3, false},
         {false, -1, 0x80000000, 3, false},
         {false, -1, 0xFFFFFFFF, 3, false},
         {false, 0, -1, 3, false},
@@ -523,20 +526,40 @@ TEST_F(BadInputTest, ReservedDeviceNamesOfEveryForm) {
     }
 }
 
-// A file header without the data flag 0x8000 has no data after it, whatever
-// its pack_size field says; a pack_size of 2^31 or more must not make the
-// data position overflow (found by fuzz_extract; UBSan reported the signed
-// difference next_block - pack_size).
-TEST_F(BadInputTest, PackSizeOfAHeaderWithoutDataFlag) {
-    contents = {"", "after"};
-    for (int64_t pack_size : {int64_t(0x80000000), int64_t(0xFFFFFFFF), int64_t(0x7FFFFFFF)}) {
-        SCOPED_TRACE(pack_size);
-        RarFileEntry entry = rar_stored_entry("NOFLAG.BIN", "");
-        entry.flags = 0;
-        entry.pack_size = pack_size;
-        entry.unp_size = 0;
-        ExtractionResult result = run(rar_archive({entry, rar_stored_entry("AFTER.TXT", "after")}));
-        check_run(result);
+// File headers whose data is not where a file's data is: without the data
+// flag 0x8000 (whatever pack_size claims; 2^31 and more once made the data
+// position overflow, found by fuzz_extract), or with a head_size that puts
+// the data inside the header. Either is a damaged archive: otherwise any
+// number of small headers could point back at one compressed stream and
+// decode it again and again.
+TEST_F(BadInputTest, FileHeaderWithoutItsOwnData) {
+    const std::string data = pattern_data(2000, 8, 'a', 5);
+    contents = {data, "after"};
+    const RarFileEntry stream = compressed_entry("STREAM.BIN", data);
+    std::vector<std::vector<RarFileEntry>> archives;
+    for (int64_t pack_size : {int64_t(0), int64_t(0x7FFFFFFF), int64_t(0x80000000),
+                              int64_t(0xFFFFFFFF), int64_t(stream.packed.size())}) {
+        RarFileEntry no_flag = stream;
+        no_flag.name = "NOFLAG.BIN";
+        no_flag.flags = 0;
+        no_flag.pack_size = pack_size;
+        no_flag.packed.clear();
+        archives.push_back({stream, no_flag, rar_stored_entry("AFTER.TXT", "after")});
+    }
+    for (int32_t head_size : {7, 31, 32 + 7}) {
+        RarFileEntry inside = rar_stored_entry("INSIDE.BIN", "after");
+        inside.head_size = head_size;
+        archives.push_back({inside});
+    }
+    for (const std::vector<RarFileEntry> &entries : archives) {
+        SCOPED_TRACE(testing::Message()
+                     << entries.back().name << " head_size " << entries.back().head_size
+                     << " pack_size " << entries.back().pack_size);
+        ExtractionResult result = run(rar_archive(entries));
+        Names present = check_run(result);
+        EXPECT_EQ(result, 2);
+        EXPECT_EQ(captions(), Names{"setup.exe"});
+        EXPECT_LE(present.size(), 1u);
     }
 }
 

@@ -196,9 +196,9 @@ TEST_F(FaultsTest, CreationRefused) {
         size_t entry;
     };
     const Case cases[] = {
-        {host_fault_open, "A.TXT", 0},
-        {host_fault_open, "B.BIN", 1},
-        {host_fault_open, "C.TXT", 2},
+        {host_fault_create_file, "A.TXT", 0},
+        {host_fault_create_file, "B.BIN", 1},
+        {host_fault_create_file, "C.TXT", 2},
         {host_fault_create_directory, "SUB", 1},
     };
     for (const Case &c : cases) {
@@ -214,14 +214,17 @@ TEST_F(FaultsTest, CreationRefused) {
     }
 }
 
-// A file that cannot be removed: an old copy in the way is overwritten all
-// the same; an unwanted language file stays, without a message.
+// A file that cannot be removed: an old copy in the way is not written
+// through (the new file is created afresh, never over what stands there), so
+// the entry fails as one that cannot be created; an unwanted language file
+// stays, without a message.
 TEST_F(FaultsTest, ExistingFileCannotBeRemoved) {
-    write_file(in_target("A.TXT"), "an older and longer copy of the file, to be replaced entirely");
+    const std::string old_copy = "an older copy of the file";
+    write_file(in_target("A.TXT"), old_copy);
     host_fault_arm(host_fault_remove, "A.TXT");
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(check_target().size(), 3u);
-    EXPECT_TRUE(captions().empty());
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(read_file(in_target("A.TXT")), old_copy);
+    EXPECT_EQ(captions(), Names{"D:\\Target\\A.TXT"});
 
     reset_target();
     host_faults_clear();
@@ -235,17 +238,27 @@ TEST_F(FaultsTest, ExistingFileCannotBeRemoved) {
     EXPECT_TRUE(captions().empty());
 }
 
-// Failing attribute and time calls are not reported and spoil nothing.
+// Failing attribute and time calls are not reported and spoil nothing: for
+// every file, or (the handle that carries them cannot be opened) for the
+// first file, whose creation goes first.
 TEST_F(FaultsTest, AttributeAndTimeCallsFail) {
-    const int kinds[] = {host_fault_set_attributes, host_fault_create_file, host_fault_get_time,
-                         host_fault_set_time};
-    for (int kind : kinds) {
-        SCOPED_TRACE(kind);
+    const struct {
+        int kind;
+        const char *path;
+        int pass;
+        int strikes;
+    } cases[] = {
+        {host_fault_set_attributes, "", 0, 3},
+        {host_fault_set_time, "", 0, 3},
+        {host_fault_create_file, "A.TXT", 1, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.kind);
         reset_target();
         host_faults_clear();
-        host_fault_arm(kind, "");
+        host_fault_arm(c.kind, c.path, c.pass);
         EXPECT_EQ(run(), 0);
-        EXPECT_EQ(host_fault_count(kind), 3);
+        EXPECT_EQ(host_fault_count(c.kind), c.strikes);
         EXPECT_EQ(check_target().size(), 3u);
         EXPECT_TRUE(captions().empty());
     }

@@ -3,11 +3,15 @@
 // line.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +22,7 @@
 #include "pack/lz_encode.h"
 #include "tests/support/entry_data.h"
 #include "tests/support/test_paths.h"
+#include "tests/support/tool_run.h"
 
 namespace fs = std::filesystem;
 
@@ -216,6 +221,179 @@ TEST(PackArchive, HeadersOfFoldersNamesTimesAndAttributes) {
     remove_tree(dir);
 }
 
+// Inputs as someone who may write to the product folder could prepare them.
+// Nothing is opened before it is known to be a regular file: a FIFO opened
+// for reading would hang the test.
+TEST(PackArchive, HostileInputs) {
+    std::string dir = make_temp_dir("pack-hostile");
+    std::string in = dir + "/in";
+    std::string out = in + "/out.rar";
+    write_file(dir + "/outside.txt", "outside");
+    // Plants "KIND NAME [TARGET]" in the input folder; false when the system
+    // does not permit it here.
+    auto plant = [&](const std::string &what) {
+        std::istringstream words(what);
+        std::string kind, name, target;
+        words >> kind >> name >> target;
+        std::string at = in + "/" + name;
+        if (kind == "device")
+            return mknod(at.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+        if (kind == "fifo")
+            mkfifo(at.c_str(), 0600);
+        else if (kind == "link")
+            fs::create_symlink(target, at);
+        else if (kind == "dir")
+            fs::create_directories(at);
+        else
+            write_file(at, kind);
+        return true;
+    };
+    struct Case {
+        const char *what;
+        std::vector<std::string> plant;
+        std::vector<std::string> inputs; // below the input folder unless absolute
+        const char *error;               // nullptr: collected
+        const char *names;               // then: the entries' names
+        size_t notes;
+    };
+    const Case cases[] = {
+        {"FIFO in the folder", {"fifo pipe"}, {"."}, "not a regular file", "", 0},
+        {"FIFO named", {"fifo pipe"}, {"pipe"}, "not a regular file", "", 0},
+        {"device named", {}, {"/dev/null"}, "not a regular file", "", 0},
+        {"device in the folder", {"device null"}, {"."}, "not a regular file", "", 0},
+        {"/proc file, empty by its size", {}, {"/proc/self/status"}, "claims to be empty", "", 0},
+        {"link to a device", {"link null /dev/null"}, {"."}, "leads out of", "", 0},
+        {"file link out", {"link o.txt ../outside.txt"}, {"."}, "leads out of", "", 0},
+        {"folder link out", {"link up " + dir}, {"."}, "leads out of", "", 0},
+        {"dangling link", {"link gone missing"}, {"."}, "leads nowhere", "", 0},
+        {"link to itself", {"link self self"}, {"."}, "leads nowhere", "", 0},
+        {"loop", {"dir sub", "link sub/back .."}, {"."}, "a loop", "", 0},
+        {"links inside, followed",
+         {"dir sub", "c sub/c.txt", "link b.txt a.txt", "link alias " + in + "/sub"},
+         {"."},
+         nullptr,
+         "a.txt alias alias\\c.txt b.txt sub sub\\c.txt",
+         0},
+        {"OUTPUT in the folder, also through a link",
+         {"earlier out.rar", "link out.lnk out.rar"},
+         {"."},
+         nullptr,
+         "a.txt",
+         2},
+        {"OUTPUT named among the inputs",
+         {"earlier out.rar"},
+         {"out.rar", "a.txt"},
+         nullptr,
+         "a.txt",
+         1},
+        {"OUTPUT the only input", {"earlier out.rar"}, {"out.rar"}, "nothing left to pack", "", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::create_directories(in);
+        write_file(in + "/a.txt", "a");
+        bool planted = true;
+        for (const std::string &what : c.plant)
+            planted = planted && plant(what);
+        std::vector<std::string> inputs;
+        for (const std::string &input : c.inputs)
+            inputs.push_back(input[0] == '/' ? input : in + "/" + input);
+        std::vector<ArchiveEntry> entries;
+        std::vector<std::string> notes;
+        std::string error, names;
+        if (!planted) {
+            std::printf("%s: skipped, not permitted here\n", c.what);
+        } else if (collect_entries(inputs, &entries, &error, out.c_str(), &notes) != 0) {
+            EXPECT_TRUE(c.error && error.find(c.error) != std::string::npos) << error;
+        } else {
+            for (const ArchiveEntry &e : entries)
+                names += (names.empty() ? "" : " ") + e.name;
+            EXPECT_EQ(c.error, nullptr);
+            EXPECT_EQ(names, c.names);
+            EXPECT_EQ(notes.size(), c.notes);
+        }
+        remove_tree(in);
+    }
+    EXPECT_EQ(read_file(dir + "/outside.txt"), "outside");
+    remove_tree(dir);
+}
+
+// Names the extractor refuses, or Windows cannot hold or would change,
+// stop the packer before anything is written.
+TEST(PackArchive, NamesTheSetupCouldNotInstall) {
+    struct Case {
+        std::vector<std::string> files; // '/' between folders
+        const char *error;              // nullptr: packed
+    };
+    const Case cases[] = {
+        {{" "}, "the setup refuses it"},
+        {{"..."}, "the setup refuses it"},
+        {{"CON"}, "the setup refuses it"},
+        {{"aux.txt"}, "the setup refuses it"},
+        {{"sub/lpt1.log/x"}, "the setup refuses it"},
+        {{"co:lon"}, "the setup refuses it"},
+        {{"back\\slash"}, "folder separator"},
+        {{"new\nline"}, "new\\x0Aline: a control character"},
+        {{"README."}, "trailing dot"},
+        {{"space "}, "trailing dot or space"},
+        {{"what?.txt"}, "does not allow"},
+        {{"Readme", "README"}, "differ only in case"},
+        {{"Docs/x.txt", "docs"}, "differ only in case"},
+        {{" lead", "#%&'()+,;=@[]^`{}~.txt", "x.y.z", "Readme.txt", "sub/readme.txt"}, nullptr},
+    };
+    std::string dir = make_temp_dir("pack-names");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.files[0]);
+        for (const std::string &f : c.files) {
+            fs::create_directories(fs::path(dir + "/in/" + f).parent_path());
+            write_file(dir + "/in/" + f, "x");
+        }
+        std::vector<ArchiveEntry> entries;
+        std::string error;
+        EXPECT_EQ(collect_entries({dir + "/in"}, &entries, &error) != 0, c.error != nullptr);
+        if (c.error) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        }
+        remove_tree(dir + "/in");
+    }
+    remove_tree(dir);
+}
+
+// Every name the temporary file may take holds a link: none is followed,
+// and the archive takes the first free name.
+TEST(PackArchive, TemporaryFileNeverFollowsALink) {
+    std::string dir = make_temp_dir("pack-temp");
+    write_file(dir + "/victim", "victim");
+    write_file(dir + "/f.txt", text_like(5000, 1));
+    std::vector<ArchiveEntry> entries;
+    std::string error;
+    ASSERT_EQ(collect_entries({dir + "/f.txt"}, &entries, &error), 0) << error;
+    std::string out = dir + "/out.rar";
+    std::string base = out + ".tmp" + std::to_string(getpid());
+    std::vector<std::string> planted = {base}; // the name of earlier versions
+    for (int i = 0; i < 100; i++)
+        planted.push_back(base + "-" + std::to_string(i));
+    for (size_t i = 0; i < planted.size(); i++)
+        fs::create_symlink(dir + (i % 2 ? "/victim" : "/created"), planted[i]);
+    for (bool one_free : {false, true}) {
+        SCOPED_TRACE(one_free);
+        if (one_free)
+            fs::remove(planted.back());
+        int result =
+            write_archive(out.c_str(), entries, options_of(3, true, nullptr), nullptr, &error);
+        EXPECT_EQ(result != 0, !one_free) << error;
+        EXPECT_EQ(fs::exists(out), one_free);
+        EXPECT_EQ(read_file(dir + "/victim"), "victim");
+        EXPECT_FALSE(fs::exists(dir + "/created"));
+        for (size_t i = 0; i + 1 < planted.size(); i++)
+            EXPECT_TRUE(fs::is_symlink(planted[i])) << planted[i];
+    }
+    EXPECT_NE(error.find("no temporary file"), std::string::npos) << error;
+    RunLog log;
+    EXPECT_EQ(test_archive(out, "", &log), 0);
+    remove_tree(dir);
+}
+
 TEST(PackArchive, DosTime) {
     const char *old = getenv("TZ");
     std::string saved = old ? old : "";
@@ -262,6 +440,20 @@ TEST(PackArchive, FailuresLeaveNothingBehind) {
     EXPECT_NE(collect_entries({dir + "/huge.bin"}, &entries, &error), 0);
     EXPECT_NE(error.find("2 GiB"), std::string::npos) << error;
     fs::remove(dir + "/huge.bin");
+    // Files under 2 GiB each that together could make an archive of 2 GiB:
+    // refused before a byte is read or written.
+    for (const char *name : {"/half1.bin", "/half2.bin"}) {
+        write_file(dir + name, "");
+        fs::resize_file(dir + name, uint64_t(1) << 30);
+    }
+    entries.clear();
+    ASSERT_EQ(collect_entries({dir + "/half1.bin", dir + "/half2.bin"}, &entries, &error), 0);
+    EXPECT_NE(write_archive((dir + "/out.rar").c_str(), entries, options_of(3, true, nullptr),
+                            nullptr, &error),
+              0);
+    EXPECT_NE(error.find("would reach 2 GiB"), std::string::npos) << error;
+    fs::remove(dir + "/half1.bin");
+    fs::remove(dir + "/half2.bin");
 
     write_file(dir + "/f.txt", "some data");
     entries.clear();
@@ -270,12 +462,21 @@ TEST(PackArchive, FailuresLeaveNothingBehind) {
                             options_of(3, true, nullptr), nullptr, &error),
               0);
     EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    EXPECT_NE(write_archive(dir.c_str(), entries, options_of(3, true, nullptr), nullptr, &error),
+              0);
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 
-    // Stubs the setup could not find its archive behind.
+    // Stubs the setup could not find its archive behind: it would take the
+    // first marker it meets, also the older form when "RSFX" stands at 28.
+    const std::string rar_marker_bytes("Rar!\x1A\x07\x00", 7);
+    std::string older = "MZ" + std::string(26, '\0') + "RSFX" + std::string(40, '\0') + "RE~^";
     write_file(dir + "/big.exe", std::string(max_stub_size + 1, 'M'));
     write_file(dir + "/tiny.exe", "MZ");
-    write_file(dir + "/marked.exe", std::string("MZ Rar!\x1A\x07\x00\x00\x00\x73 ", 14));
-    for (const char *stub : {"/big.exe", "/tiny.exe", "/marked.exe"}) {
+    write_file(dir + "/marked.exe", "MZ " + rar_marker_bytes + std::string("\x00\x00\x73 ", 4));
+    write_file(dir + "/marker-first.exe", rar_marker_bytes + "MZ and more");
+    write_file(dir + "/older.exe", older + std::string(100, '\0'));
+    for (const char *stub :
+         {"/big.exe", "/tiny.exe", "/marked.exe", "/marker-first.exe", "/older.exe"}) {
         ArchiveOptions o = options_of(3, true, "pw");
         std::string stub_path = dir + stub;
         o.stub = stub_path.c_str();
@@ -289,12 +490,20 @@ TEST(PackArchive, FailuresLeaveNothingBehind) {
         (void)e;
         count++;
     }
-    EXPECT_EQ(count, 5);
+    EXPECT_EQ(count, 7);
+    // The setup itself holds the marker (not followed by a main header) and
+    // the older one (without "RSFX" at 28): such a stub is fine.
+    write_file(dir + "/setup-like.exe", "MZ" + std::string(40, '\0') + rar_marker_bytes +
+                                            std::string("\x00\x00\x00 RE~^ and code", 17));
+    ArchiveOptions o = options_of(3, true, nullptr);
+    std::string out = dir + "/setup.exe";
+    std::string stub_path = dir + "/setup-like.exe";
+    o.stub = stub_path.c_str();
+    EXPECT_EQ(write_archive(out.c_str(), entries, o, nullptr, &error), 0) << error;
+    RunLog log;
+    EXPECT_EQ(test_archive(out, "", &log), 0);
+    EXPECT_EQ(log.entries.size(), 1u);
     remove_tree(dir);
-}
-
-std::string shell_quoted(const std::string &s) {
-    return "'" + s + "'";
 }
 
 int run(const std::string &command) {

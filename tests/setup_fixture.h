@@ -68,6 +68,17 @@ class SetupHostTest : public ::testing::Test {
         std::string value;
         return host_registry_get(root_key, key, name, &value) ? value : "<none>";
     }
+    // A REG_DWORD value; -1 when it is absent or not a REG_DWORD of 4 bytes.
+    static int64_t registry_dword(HKEY root_key, const char *key, const char *name) {
+        DWORD type = 0;
+        std::string data;
+        if (!host_registry_get_raw(root_key, key, name, &type, &data) || type != REG_DWORD ||
+            data.size() != 4)
+            return -1;
+        uint32_t value = 0;
+        memcpy(&value, data.data(), sizeof value);
+        return value;
+    }
     static void select_languages(int german, int english, int additional) {
         language_table[0].selected = int16_t(german);
         language_table[1].selected = int16_t(english);

@@ -8,6 +8,7 @@
 #include "setup/setup_ids.h"
 #include "setup/setup_main.h"
 #include "tests/setup_fixture.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
@@ -32,13 +33,6 @@ const std::vector<ProductFile> &product() {
         {"README.TXT", "Start ZQNG.EXE.\r\n"},      {"MAPS\\EUROPE.MAP", lines("tile", 5000)},
     };
     return files;
-}
-
-std::string shell_quoted(const std::string &text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
 }
 
 class SetupInstallerTest : public SetupHostTest {
@@ -75,6 +69,15 @@ class SetupInstallerTest : public SetupHostTest {
     static std::string installed(const std::string &folder, const char *name) {
         return read_file(host_path((folder + "\\" + name).c_str()));
     }
+    // What the product files whose names pass the filter add up to, in
+    // whole KiB rounded up.
+    static int64_t kib_of(bool (*wanted)(const std::string &name)) {
+        int64_t bytes = 0;
+        for (const ProductFile &file : product())
+            if (wanted(file.name))
+                bytes += int64_t(file.data.size());
+        return (bytes + 1023) / 1024;
+    }
 };
 
 TEST_F(SetupInstallerTest, FirstInstallationOfEverything) {
@@ -83,14 +86,16 @@ TEST_F(SetupInstallerTest, FirstInstallationOfEverything) {
         proposal = host_dialog_text(IDC_TARGET);
         host_dialog_click(IDC_OK);
     });
-    EXPECT_EQ(setup_main(nullptr), 0);
+    EXPECT_EQ(setup_main(nullptr, ""), 0);
     EXPECT_EQ(proposal, "C:\\Program Files\\Navigrove");
     EXPECT_TRUE(host_dialog_ended());
     for (const ProductFile &file : product())
         EXPECT_TRUE(installed(proposal, file.name) == file.data) << file.name;
     EXPECT_EQ(registry(HKEY_CURRENT_USER, user_key, "Dir"), proposal);
     EXPECT_EQ(registry(HKEY_LOCAL_MACHINE, uninstall_key, "UninstallString"),
-              proposal + "\\UnInst.exe");
+              "\"" + proposal + "\\UnInst.exe\"");
+    EXPECT_EQ(registry_dword(HKEY_LOCAL_MACHINE, uninstall_key, "EstimatedSize"),
+              kib_of([](const std::string &) { return true; }));
     EXPECT_TRUE(exists(common_link));
     EXPECT_TRUE(exists(desktop_link));
     ASSERT_EQ(host_message_boxes().size(), 1u);
@@ -116,7 +121,7 @@ TEST_F(SetupInstallerTest, UpdateOverAGermanInstallation) {
         host_dialog_click(IDC_DESKTOP); // no desktop icon this time
         host_dialog_click(IDC_OK);
     });
-    EXPECT_EQ(setup_main(nullptr), 0);
+    EXPECT_EQ(setup_main(nullptr, ""), 0);
     EXPECT_EQ(label, "Zielpfad:");
     EXPECT_EQ(checks, (std::vector<bool>{true, false, true}));
     EXPECT_TRUE(installed("D:\\Navi", "ZQNG_DE.HLP") == product()[2].data);
@@ -125,6 +130,12 @@ TEST_F(SetupInstallerTest, UpdateOverAGermanInstallation) {
     EXPECT_FALSE(exists("D:\\Navi\\ZQNG_US.LNG"));
     EXPECT_EQ(installed("D:\\Navi", "NAVGZIP.SET"), "user's own settings");
     EXPECT_TRUE(installed("D:\\Navi", "MAPS\\EUROPE.MAP") == product().back().data);
+    // Only what was written counts: not the English files, not the kept
+    // settings file.
+    EXPECT_EQ(registry_dword(HKEY_LOCAL_MACHINE, uninstall_key, "EstimatedSize"),
+              kib_of([](const std::string &name) {
+                  return name.find("_US.") == std::string::npos && name != "NAVGZIP.SET";
+              }));
     char language[16];
     GetPrivateProfileStringA("ZQ Navigrove", "Language", "", language, sizeof language,
                              "D:\\Navi\\ZQNG.INI");

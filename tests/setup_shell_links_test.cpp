@@ -168,6 +168,7 @@ TEST_F(ShellLinksTest, ProgramShortcutNeedsNameAndFile) {
 
 // The "..." button, pressed in the running dialog.
 TEST_F(ShellLinksTest, BrowseButtonPreselectsAndWritesTheChoice) {
+    OleUninitialize(); // the dialog's thread has no COM of its own
     make_folder("D:\\Existing");
     const struct {
         const char *what;
@@ -176,19 +177,25 @@ TEST_F(ShellLinksTest, BrowseButtonPreselectsAndWritesTheChoice) {
         bool callback;
         const char *preselected;
         const char *edit_after;
+        bool com_refused; // OleInitialize fails
     } cases[] = {
-        {"existing folder", "D:\\Existing", "D:\\Chosen", true, "D:\\Existing", "D:\\Chosen"},
-        {"folder not made yet", "D:\\Existing\\Navigrove", "D:\\", true, "D:\\Existing", "D:\\"},
-        {"nothing usable", "Q:\\Nowhere\\Navigrove", "D:\\Chosen", false, "", "D:\\Chosen"},
-        {"empty edit box", "", "D:\\Chosen", false, "", "D:\\Chosen"},
+        {"existing folder", "D:\\Existing", "D:\\Chosen", true, "D:\\Existing", "D:\\Chosen",
+         false},
+        {"folder not made yet", "D:\\Existing\\Navigrove", "D:\\", true, "D:\\Existing", "D:\\",
+         false},
+        {"nothing usable", "Q:\\Nowhere\\Navigrove", "D:\\Chosen", false, "", "D:\\Chosen", false},
+        {"empty edit box", "", "D:\\Chosen", false, "", "D:\\Chosen", false},
         {"cancelled", "D:\\Existing\\Navigrove", nullptr, true, "D:\\Existing",
-         "D:\\Existing\\Navigrove"},
+         "D:\\Existing\\Navigrove", false},
+        {"COM refused", "D:\\Existing", "D:\\Chosen", true, "D:\\Existing", "D:\\Chosen", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         HWND dialog = host_dialog_start(IDD_SETUP, setup_dialog_proc, 0);
         host_dialog_set_text(IDC_TARGET, c.typed);
         host_set_browse_choice(c.choice);
+        host_set_ole_initialize_fails(c.com_refused);
+        int initialised = host_ole_initialize_count();
         ASSERT_EQ(host_dialog_click(IDC_BROWSE), 0);
         const HostBrowseRecord &record = host_browse_record();
         EXPECT_EQ(record.owner, dialog);
@@ -197,6 +204,10 @@ TEST_F(ShellLinksTest, BrowseButtonPreselectsAndWritesTheChoice) {
         EXPECT_EQ(record.had_callback, c.callback);
         EXPECT_EQ(record.preselected, c.preselected);
         EXPECT_EQ(host_dialog_text(IDC_TARGET), c.edit_after);
+        // COM is on for the browser, and each successful start undone.
+        EXPECT_EQ(record.com_ready, !c.com_refused);
+        EXPECT_EQ(host_ole_initialize_count(), initialised + (c.com_refused ? 0 : 1));
+        EXPECT_EQ(host_ole_uninitialize_count(), host_ole_initialize_count());
         EXPECT_FALSE(host_dialog_ended());
         EXPECT_EQ(host_shell_live_item_lists(), 0);
         EXPECT_EQ(host_shell_live_objects(), 0);

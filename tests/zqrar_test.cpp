@@ -1,8 +1,9 @@
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -11,40 +12,16 @@
 #include "tests/support/archive_builder.h"
 #include "tests/support/entry_data.h"
 #include "tests/support/test_paths.h"
+#include "tests/support/tool_run.h"
 
 namespace {
-
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string shell_quoted(const std::string &text) {
-    std::string q = "'";
-    for (char c : text)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 struct ZqrarFixture : ::testing::Test {
     std::string dir;
     void SetUp() override { dir = make_temp_dir("zqrar"); }
     void TearDown() override { remove_tree(dir); }
 
-    ToolRun run(const std::vector<std::string> &args) {
-        std::string command = shell_quoted(ZQ_BINARY_DIR "/zqrar");
-        for (const std::string &arg : args)
-            command += " " + shell_quoted(arg);
-        command +=
-            " >" + shell_quoted(dir + "/out") + " 2>" + shell_quoted(dir + "/err") + " </dev/null";
-        int raw = std::system(command.c_str());
-        ToolRun result;
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        result.out = read_file(dir + "/out");
-        result.err = read_file(dir + "/err");
-        return result;
-    }
+    ToolRun run(const std::vector<std::string> &args) { return run_tool("zqrar", args, dir); }
     std::string save(const std::string &name, const std::string &bytes) {
         std::string path = dir + "/" + name;
         write_file(path, bytes);
@@ -198,6 +175,7 @@ TEST_F(ZqrarFixture, Failures) {
          3,
          "zqrar: cannot open " + std::string(dir) + "/missing.rar: No such file or directory"},
         {{"l", dir}, 3, "zqrar: cannot read " + dir + ": it is a folder"},
+        {{"t", "/dev/null"}, 3, "zqrar: cannot read /dev/null: it is no regular file"},
         {{"l", no_archive}, 4, "zqrar: " + no_archive + ": no RAR archive found"},
         {{"l", tiny}, 4, "zqrar: " + tiny + ": no RAR archive found"},
     };
@@ -375,13 +353,139 @@ TEST_F(ZqrarFixture, ExtractsLikeTheSetup) {
     }
 }
 
-TEST_F(ZqrarFixture, ExtractsIntoCurrentFolderByDefault) {
-    std::string archive = save("a.rar", rar_archive({rar_stored_entry("here.txt", "here")}));
-    std::string work = dir + "/work";
-    std::string command = "mkdir " + shell_quoted(work) + " && cd " + shell_quoted(work) + " && " +
-                          shell_quoted(ZQ_BINARY_DIR "/zqrar") + " x ../a.rar >/dev/null 2>&1";
+// Paths are this system's own: on Linux "c:a.rar" names a file and "x:y" a
+// folder (no drive letters, nothing under a shared folder), '\' is an
+// ordinary character of a folder name, even at its end; without -o the
+// current folder.
+TEST_F(ZqrarFixture, TakesPlainLinuxPaths) {
+    save("c:a.rar", rar_archive({rar_stored_entry("SUB\\here.txt", "here")}));
+    std::string zqrar = shell_quoted(ZQ_BINARY_DIR "/zqrar");
+    std::string command = "(cd " + shell_quoted(dir) + " && " + zqrar + " x c:a.rar && " + zqrar +
+                          " x c:a.rar -o x:y && " + zqrar + " x c:a.rar -o 'back\\slash\\')" +
+                          " >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    EXPECT_EQ(read_file(work + "/here.txt"), "here");
+    for (const char *folder : {"", "x:y/", "back\\slash\\/"})
+        EXPECT_EQ(read_file(dir + "/" + folder + "SUB/here.txt"), "here") << folder;
+}
+
+// Block positions end at 2 GiB: an archive whose walk gets there fails l, t
+// and x, also when the file goes on (once taken for the archive's end); one
+// that ends at 2^31 - 1 is whole. Sparse files, a few kilobytes on disk.
+TEST_F(ZqrarFixture, ArchivesReachingTwoGigabytes) {
+    std::string head;
+    rar_put_marker(head);
+    rar_put_main_header(head, RarMainEntry());
+    rar_put_file(head, rar_stored_entry("A.TXT", "a"));
+    RarBlockEntry filler;
+    filler.flags = 0x8000;
+    filler.add_size = INT32_MAX - int64_t(head.size()) - 11; // next block at 2^31 - 1
+    rar_put_block(head, filler);
+    std::string beyond;
+    rar_put_file(beyond, rar_stored_entry("B.TXT", "b"));
+    const struct {
+        const char *what;
+        std::string at_end; // written at 2^31 - 1
+        int64_t size;
+        int status;
+    } cases[] = {
+        {"ends at 2^31 - 1", "", INT32_MAX, 0},
+        {"zeros beyond", "", int64_t(INT32_MAX) + 100, 1},
+        {"a file header at 2^31 - 1", beyond, int64_t(INT32_MAX) + int64_t(beyond.size()), 1},
+    };
+    std::string path = dir + "/big.rar";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(path, head);
+        ASSERT_EQ(truncate(path.c_str(), c.size), 0);
+        FILE *file = fopen(path.c_str(), "r+b");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(fseeko(file, INT32_MAX, SEEK_SET), 0);
+        fwrite(c.at_end.data(), 1, c.at_end.size(), file);
+        fclose(file);
+        for (const char *command : {"l", "t", "x"}) {
+            std::vector<std::string> args = {command, path};
+            if (command[0] == 'x')
+                args.insert(args.end(), {"-o", dir + "/files"});
+            ToolRun r = run(args);
+            EXPECT_EQ(r.status, c.status) << command << "\n" << r.out << r.err;
+            EXPECT_EQ(r.err.find("no block at or beyond 2 GiB is read") != std::string::npos,
+                      c.status != 0)
+                << command << "\n"
+                << r.err;
+        }
+        EXPECT_EQ(read_file(dir + "/files/A.TXT"), "a");
+    }
+}
+
+// Each failure says what happened, and names are shown with their control
+// characters escaped, in every command.
+TEST_F(ZqrarFixture, SaysWhatHappened) {
+    RarFileEntry both_volumes = rar_stored_entry("BOTH.TXT", "b");
+    both_volumes.flags |= 0x0003;
+    RarFileEntry label = rar_stored_entry("DISK1", "");
+    label.attributes = 0x08;
+    RarFileEntry cut = rar_stored_entry("CUT.TXT", "6bytes");
+    cut.unp_size = 1000000;
+    const std::string escaped = "esc\\x1B[31m\\x0AFAKE\\x7F";
+    const std::string long_folder = dir + "/" + std::string(200, 'n');
+    const std::string long_name(40, 'L');
+    const size_t long_path = long_folder.size() + 2 + long_name.size(); // '/' and '\' between
+    const struct {
+        std::vector<RarFileEntry> entries;
+        const char *command;
+        std::string folder;
+        int status;
+        std::string line;
+    } cases[] = {
+        {{both_volumes},
+         "t",
+         "",
+         1,
+         "FAILED    BOTH.TXT: continued from a previous volume and in the next one"},
+        {{rar_stored_entry("A.TXT", "a"), both_volumes},
+         "t",
+         "",
+         1,
+         "FAILED    BOTH.TXT: continued from a previous volume and in the next one"},
+        {{label}, "x", dir + "/label", 0, "label     DISK1 (volume label, passed over)"},
+        {{cut},
+         "t",
+         "",
+         1,
+         "FAILED    CUT.TXT: stored data shorter than the 1000000 bytes its header gives"},
+        {{cut},
+         "x",
+         dir + "/cut",
+         1,
+         "FAILED    CUT.TXT: stored data shorter than the 1000000 bytes its header gives"},
+        {{rar_stored_entry(long_name, "x")},
+         "x",
+         long_folder,
+         1,
+         "FAILED    " + long_name + ": path too long: the output folder and the name make " +
+             std::to_string(long_path) + " characters, at most 259"},
+        {{rar_stored_entry("esc\x1b[31m\nFAKE\x7f", "e")}, "t", "", 0, "OK        " + escaped},
+        {{rar_stored_entry("esc\x1b[31m\nFAKE\x7f", "e")},
+         "x",
+         dir + "/esc",
+         0,
+         "extracted " + escaped},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        std::string archive = save("a.rar", rar_archive(c.entries));
+        std::vector<std::string> args = {c.command, archive};
+        if (!c.folder.empty())
+            args.insert(args.end(), {"-o", c.folder});
+        ToolRun r = run(args);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_TRUE(has_line(r.out, c.line)) << r.out;
+    }
+    ToolRun r = run({"l", dir + "/a.rar"});
+    EXPECT_NE(r.out.find(" " + escaped + "\n"), std::string::npos) << r.out;
+    EXPECT_EQ(read_file(dir + "/esc/esc\x1b[31m\nFAKE\x7f"), "e");
+    struct stat info;
+    EXPECT_NE(stat((dir + "/cut/CUT.TXT").c_str(), &info), 0);
 }
 
 TEST_F(ZqrarFixture, ExtractionFailures) {

@@ -47,12 +47,21 @@ const char usage_text[] =
     "  -V, --version        show the version and exit\n"
     "\n"
     "Data that does not compress (already compressed files) is stored.\n"
-    "OUTPUT is written under a temporary name and renamed at the end, so a\n"
-    "failed run leaves no partial archive.\n"
+    "OUTPUT is written to a new temporary file beside it, put on the disk and\n"
+    "renamed at the end, so a failed run leaves no partial archive. OUTPUT\n"
+    "found among the inputs (an earlier archive) is left out, with a note.\n"
     "\n"
-    "Exit status: 0 success, 1 failure (an input cannot be read, a name is\n"
-    "longer than 259 characters, a file is 2 GiB or larger, OUTPUT cannot be\n"
-    "written), 2 bad usage.\n";
+    "Refused before anything is written: inputs other than files and folders\n"
+    "(FIFOs, devices, sockets, files of /proc); links below a folder that lead\n"
+    "out of it, nowhere, or round in a loop (links inside it are followed);\n"
+    "names the setup refuses or Windows would change (CON, AUX.TXT, '...',\n"
+    "':', '\\', control characters, <>\"|?*, a trailing dot or space) and names\n"
+    "that differ only in case; a stub in which the setup would find another\n"
+    "archive; an archive that could reach 2 GiB with every file stored.\n"
+    "\n"
+    "Exit status: 0 success, 1 failure (an input cannot be read or is refused,\n"
+    "a name is longer than 259 characters, a file is 2 GiB or larger, OUTPUT\n"
+    "cannot be written), 2 bad usage.\n";
 
 int usage_error(const char *what, const char *detail) {
     fprintf(stderr, "zqpack: %s%s (try 'zqpack --help')\n", what, detail ? detail : "");
@@ -138,7 +147,11 @@ int main(int argc, char **argv) {
     std::vector<std::string> inputs(operands.begin() + 1, operands.end());
     std::vector<ArchiveEntry> entries;
     std::string error;
-    if (collect_entries(inputs, &entries, &error) != 0) {
+    std::vector<std::string> notes;
+    int collected = collect_entries(inputs, &entries, &error, operands[0].c_str(), &notes);
+    for (const std::string &note : notes)
+        fprintf(stderr, "zqpack: note: %s\n", note.c_str());
+    if (collected != 0) {
         fprintf(stderr, "zqpack: %s\n", error.c_str());
         return exit_failed;
     }

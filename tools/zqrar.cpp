@@ -2,8 +2,10 @@
 // a program (the setup). Argument parsing and messages only: the archive
 // work is the library's.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
 
 #include "archive/extract.h"
@@ -11,7 +13,6 @@
 #include "archive/header_reader.h"
 #include "archive/rar_format.h"
 #include "archive/stream.h"
-#include "setup/paths.h"
 #include "setup/setup_state.h"
 
 namespace {
@@ -57,7 +58,9 @@ const char usage_text[] =
     "\n"
     "A signed program's archive ends where its certificate table begins. An\n"
     "archive cut short (a block header only partly there) fails like a damaged\n"
-    "entry.\n"
+    "entry, and so does one reaching 2 GiB. Control characters in names are\n"
+    "shown as \\xNN. x writes nothing through a link: an entry whose path goes\n"
+    "through a link in DIR, or meets a FIFO or device there, fails.\n"
     "\n"
     "Exit status: 0 success, 1 an entry failed or the archive is cut short or\n"
     "damaged, 2 bad usage, 3 archive file missing or unreadable (or DIR not\n"
@@ -155,6 +158,23 @@ const char *kind_text(int32_t kind) {
     }
 }
 
+// A name as it is shown: bytes below 0x20 and 0x7F as \xNN, so that no name
+// can move the cursor, recolour the terminal or forge a line of its own.
+std::string shown(const char *name) {
+    std::string text;
+    for (const char *c = name; *c; ++c) {
+        unsigned char byte = static_cast<unsigned char>(*c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            text += *c;
+            continue;
+        }
+        char escape[5];
+        snprintf(escape, sizeof escape, "\\x%02X", byte);
+        text += escape;
+    }
+    return text;
+}
+
 void format_dos_time(uint32_t dos, char *out, size_t size) {
     unsigned date = dos >> 16, time = dos & 0xFFFF;
     snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (date >> 9), (date >> 5) & 15,
@@ -169,8 +189,10 @@ int open_archive(ExtractionContext *ctx, const char *path) {
         fprintf(stderr, "zqrar: cannot open %s: %s\n", path, strerror(errno));
         return exit_unreadable;
     }
-    if (S_ISDIR(info.st_mode)) {
-        fprintf(stderr, "zqrar: cannot read %s: it is a folder\n", path);
+    if (!S_ISREG(info.st_mode)) {
+        // A FIFO or device could block the open or the reads for ever.
+        fprintf(stderr, "zqrar: cannot read %s: %s\n", path,
+                S_ISDIR(info.st_mode) ? "it is a folder" : "it is no regular file");
         return exit_unreadable;
     }
     ctx->archive_stream = open_archive_file(path, "rb", share_deny_write);
@@ -207,7 +229,18 @@ void print_entry(const ExtractionContext *ctx) {
     format_dos_time(h.file_time, date, sizeof date);
     printf("%s %10u %10u %-6s %u.%u  0x%02x %08x %08x %s %s\n", flags, unsigned(h.unp_size),
            unsigned(h.pack_size), host_name(h.host_os), h.unp_ver / 10u, h.unp_ver % 10u, h.method,
-           unsigned(h.attributes), unsigned(h.file_crc), date, ctx->file_name);
+           unsigned(h.attributes), unsigned(h.file_crc), date, shown(ctx->file_name).c_str());
+}
+
+// Says why a walk over the archive stopped short, once its block at
+// block_start could not be read.
+void report_walk_failure(const ExtractionContext *ctx, const char *path, const char *what) {
+    fprintf(stderr, "zqrar: %s: %s\n", path, what);
+    if (ctx->archive_end > INT32_MAX)
+        fprintf(stderr,
+                "zqrar: %s: the file is 2 GiB or larger; no block at or beyond 2 GiB is "
+                "read\n",
+                path);
 }
 
 int list_archive(ExtractionContext *ctx, const char *path) {
@@ -245,8 +278,10 @@ int list_archive(ExtractionContext *ctx, const char *path) {
     if (damaged)
         printf("%d %s with a damaged checksum\n", damaged, damaged == 1 ? "header" : "headers");
     if (count < 0) {
-        fprintf(stderr, "zqrar: %s: archive cut short or damaged at offset %d\n", path,
-                int(ctx->block_start));
+        char what[64];
+        snprintf(what, sizeof what, "archive cut short or damaged at offset %d",
+                 int(ctx->block_start));
+        report_walk_failure(ctx, path, what);
         return exit_failed;
     }
     return exit_ok;
@@ -262,25 +297,40 @@ struct RunReport {
     int seen;
 };
 
-const char *failure_reason(const ExtractionContext *ctx, int32_t result, const RunReport *report) {
+std::string failure_reason(const ExtractionContext *ctx, int32_t result, const RunReport *report) {
     const FileHeader &h = ctx->file_header;
+    constexpr uint16_t both_volumes = flag_continued_from_previous | flag_continued_in_next;
     switch (result) {
     case extraction_bad_archive:
+        if ((h.head_flags & both_volumes) == both_volumes)
+            return "continued from a previous volume and in the next one";
         return (h.head_flags & flag_continued_from_previous) ? "continued from a previous volume"
                                                              : "continued in the next volume";
     case extraction_bad_file:
         if (ctx->next_block > ctx->archive_end)
             return "data cut short by the end of the archive";
+        if (h.method == method_stored && ctx->unpacked_left != 0)
+            return "stored data shorter than the " + std::to_string(h.unp_size) +
+                   " bytes its header gives";
         if ((h.head_flags & flag_encrypted) && !report->deciphering)
             return "encrypted: checksum mismatch (give -p PASSWORD or --installer)";
         if (h.unp_ver <= unp_ver_15 && h.method != method_stored)
             return "checksum mismatch (method of version 1.5 not decoded)";
         return "checksum mismatch";
-    case extraction_failed:
+    case extraction_failed: {
         if (h.unp_ver < unp_ver_oldest || h.unp_ver > unp_ver_20)
             return "needs an unsupported version";
-        return "cannot create the file";
+        size_t length = strlen(ctx->target_folder) + strlen(ctx->file_name);
+        if (length >= size_t(path_buffer_size))
+            return "path too long: the output folder and the name make " + std::to_string(length) +
+                   " characters, at most " + std::to_string(path_buffer_size - 1);
+        return "cannot create the file (a folder or a read-only file in the way, or no rights)";
+    }
     case extraction_unsafe_name:
+        if (ctx->path_kind == below_through_link)
+            return "its path goes through a link or junction in the output folder";
+        if (ctx->path_kind == below_special)
+            return "a FIFO, device or socket stands at its path";
         return "name leads outside the target folder";
     case extraction_no_copy_buffer:
     case extraction_no_window:
@@ -293,11 +343,15 @@ const char *failure_reason(const ExtractionContext *ctx, int32_t result, const R
 void report_entry(const ExtractionContext *ctx, int32_t result, void *user) {
     RunReport *report = static_cast<RunReport *>(user);
     report->seen++;
-    const char *name = ctx->file_name;
+    std::string text = shown(ctx->file_name);
+    const char *name = text.c_str();
     if (result != extraction_done) {
         report->failed++;
-        printf("FAILED    %s: %s\n", name, failure_reason(ctx, result, report));
-    } else if (ctx->file_header.attributes & (attribute_volume_label | attribute_directory)) {
+        printf("FAILED    %s: %s\n", name, failure_reason(ctx, result, report).c_str());
+    } else if (ctx->file_header.attributes & attribute_volume_label) {
+        report->skipped++;
+        printf("label     %s (volume label, passed over)\n", name);
+    } else if (ctx->file_header.attributes & attribute_directory) {
         report->skipped++;
         printf("folder    %s\n", name);
     } else if (!report->extracting) {
@@ -305,7 +359,7 @@ void report_entry(const ExtractionContext *ctx, int32_t result, void *user) {
         printf("OK        %s\n", name);
     } else if (ctx->decode_only) {
         report->skipped++;
-        if (strcmp(name, "NAVGZIP.SET") == 0)
+        if (strcmp(ctx->file_name, "NAVGZIP.SET") == 0)
             printf("kept      %s (already present)\n", name);
         else
             printf("skipped   %s (language not chosen)\n", name);
@@ -329,32 +383,46 @@ int count_entries(ExtractionContext *ctx) {
     return entries;
 }
 
-// Makes the output folder when it is missing; 0 or an exit status.
+#ifdef _WIN32
+constexpr char folder_separators[] = "/\\";
+#else
+constexpr char folder_separators[] = "/";
+#endif
+
+// Makes the output folder with its missing parents, and puts it into target
+// as the driver takes it; 0 or an exit status. The folder is a path of this
+// system: on Linux "x:y" is a folder name and '\' an ordinary character.
 int prepare_folder(const char *folder, char *target) {
-    if (strlen(folder) > size_t(path_buffer_size) - 2) {
+    // Room for the '/' put behind it below and the driver's '\'.
+    size_t length = strlen(folder);
+    if (length > size_t(path_buffer_size) - 3) {
         fprintf(stderr, "zqrar: folder name too long: %s\n", folder);
         return exit_unreadable;
     }
-    strcpy(target, folder);
     struct stat info;
-    if (stat(folder, &info) == 0) {
-        if (S_ISDIR(info.st_mode))
-            return 0;
+    if (stat(folder, &info) == 0 && !S_ISDIR(info.st_mode)) {
         fprintf(stderr, "zqrar: %s is not a folder\n", folder);
         return exit_unreadable;
     }
-    // The folder creation takes '\' between names, and the host maps a plain
-    // path's '\' back to '/'.
-    char windows_form[path_buffer_size];
-    strcpy(windows_form, folder);
-    for (char *c = windows_form; *c; c++)
-        if (*c == '/')
-            *c = '\\';
-    create_directory_path(windows_form);
+    strcpy(target, folder);
+    for (size_t i = 1; i <= length; i++) {
+        if (target[i] != '\0' && !strchr(folder_separators, target[i]))
+            continue;
+        char kept = target[i];
+        target[i] = '\0';
+        CreateDirectoryA(target, nullptr);
+        target[i] = kept;
+    }
     if (stat(folder, &info) != 0 || !S_ISDIR(info.st_mode)) {
         fprintf(stderr, "zqrar: cannot create folder %s\n", folder);
         return exit_unreadable;
     }
+#ifndef _WIN32
+    // The driver puts '\' behind the folder, a part of the name on Linux: a
+    // '/' in front of it keeps the folder the one given.
+    if (target[length - 1] != '/')
+        strcat(target, "/");
+#endif
     return 0;
 }
 
@@ -388,8 +456,7 @@ int run_extraction(ExtractionContext *ctx, const Arguments &args) {
     ExtractionResult result = extract_archive_ex(nullptr, args.archive, target, &options);
     if (result == extraction_bad_archive && report.failed == 0) {
         report.failed++;
-        fprintf(stderr, "zqrar: %s: archive cut short or damaged (result %d)\n", args.archive,
-                int(result));
+        report_walk_failure(ctx, args.archive, "archive cut short or damaged (result 2)");
     } else if (result != extraction_done && report.failed == 0) {
         report.failed++;
         fprintf(stderr, "zqrar: %s: extraction failed (result %d)\n", args.archive, int(result));

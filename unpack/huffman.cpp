@@ -14,8 +14,9 @@
 // every limit up to decode_quick_bits is a multiple of 1 << (16 -
 // decode_quick_bits) or is capped above every masked input, so the inputs that
 // share their top decode_quick_bits bits agree on whether their length is that
-// short, on the length itself and on the symbol. Those codes are resolved by
-// one table read; the others fall back to the tree.
+// short, on the length itself and on the symbol. Those codes are resolved by one table
+// read, whose entry may carry more than the symbol (the LZ decoder's payloads,
+// lz_decode.h); the others fall back to the tree.
 //
 // Damaged input cannot lead outside a table: lengths are 4-bit, runs stop at
 // the end of the working list, and an index at or past symbol_count becomes 0.
@@ -25,6 +26,7 @@
 
 #include "archive/rar_format.h"
 #include "unpack/decoder_limits.h"
+#include "unpack/lz_decode.h"
 
 // The head bits of a table block.
 constexpr uint32_t head_multimedia = 0x8000;
@@ -83,7 +85,8 @@ void decode_symbol_search(ExtractionContext *ctx, const DecodeTable *table, uint
     ctx->symbol = found >> 6;
 }
 
-void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size) {
+void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size,
+                        const uint32_t *payloads) {
     if (size > uint32_t(largest_alphabet))
         size = largest_alphabet;
     uint32_t count[16] = {};
@@ -113,7 +116,8 @@ void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t siz
     // limit to this one, both multiples of 1 << shift below the cap, and
     // within the run each code covers 1 << (decode_quick_bits - length)
     // tops; so the table fills code by code. A capped limit takes every
-    // remaining input.
+    // remaining input. Every symbol held is below largest_alphabet: symbols
+    // only ever receives indices of a size clamped to it.
     constexpr uint32_t shift = 16 - decode_quick_bits;
     constexpr uint32_t quick_size = 1u << decode_quick_bits;
     uint32_t top = 0;
@@ -123,20 +127,40 @@ void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t siz
         uint32_t span = 1u << (decode_quick_bits - length);
         for (uint32_t index = table->first_index[length]; top < end; index++) {
             uint32_t symbol = table->symbols[index < table->symbol_count ? index : 0];
-            uint16_t entry = uint16_t(symbol <= 0x1FF ? symbol << 6 | length : 0);
-            for (uint32_t k = 0; k < span; k++)
-                table->quick[top + k] = entry;
+            uint32_t entry = (payloads ? payloads[symbol] : symbol << 6) | length;
+            uint32_t *run = table->quick + top;
+            if (span >= 4) {
+                // Four entries per store: the short codes fill most of the table.
+                const uint32_t four[4] = {entry, entry, entry, entry};
+                for (uint32_t k = 0; k < span; k += 4)
+                    memcpy(run + k, four, sizeof four);
+            } else {
+                for (uint32_t k = 0; k < span; k++)
+                    run[k] = entry;
+            }
             top += span;
         }
     }
-    for (; top < quick_size; top++)
-        table->quick[top] = 0;
+    memset(table->quick + top, 0, (quick_size - top) * sizeof table->quick[0]);
 }
 
-static uint32_t take_bits(ExtractionContext *ctx, uint32_t n) {
-    uint32_t value = peek_bits(ctx) >> (16 - n);
-    skip_bits(ctx, n);
+// Past its head a table block reads through its own copy of the record's
+// bit position, handed back to the record around each refill and at the end.
+static inline uint32_t peek_at(const uint8_t *buffer, uint32_t position) {
+    const uint8_t *p = buffer + (position >> 3);
+    uint32_t bits = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+    return (bits >> (8 - (position & 7))) & 0xFFFF;
+}
+
+static inline uint32_t take_at(const uint8_t *buffer, uint32_t *position, uint32_t n) {
+    uint32_t value = peek_at(buffer, *position) >> (16 - n);
+    *position += n;
     return value;
+}
+
+static inline void hand_back(ExtractionContext *ctx, uint32_t position) {
+    ctx->input_pos = position >> 3;
+    ctx->input_bit = position & 7;
 }
 
 void read_code_tables(ExtractionContext *ctx) {
@@ -160,17 +184,27 @@ void read_code_tables(ExtractionContext *ctx) {
         total = channel_symbols * uint32_t(ctx->channel_count);
     }
 
+    const uint8_t *buffer = ctx->input_buffer;
+    uint32_t position = 8 * ctx->input_pos + ctx->input_bit;
     uint8_t length_lengths[length_code_symbols];
     for (uint8_t &length : length_lengths)
-        length = uint8_t(take_bits(ctx, 4));
+        length = uint8_t(take_at(buffer, &position, 4));
+    const DecodeTable *length_code = &ctx->length_code_table;
     build_decode_table(length_lengths, &ctx->length_code_table, length_code_symbols);
 
     uint32_t i = 0;
     while (i < total) {
-        if (ctx->input_pos > refill_threshold_length)
+        if ((position >> 3) > refill_threshold_length) {
+            hand_back(ctx, position);
             fill_input(ctx, 0);
-        decode_symbol(ctx, &ctx->length_code_table);
-        uint32_t s = ctx->symbol;
+            position = 8 * ctx->input_pos + ctx->input_bit;
+        }
+        uint32_t v = peek_at(buffer, position) & 0xFFFE;
+        uint32_t found = length_code->quick[v >> (16 - decode_quick_bits)];
+        if (!found)
+            found = decode_search(length_code, v);
+        position += found & 63;
+        uint32_t s = found >> 6;
         if (s < 16) {
             lengths[i] = uint8_t((s + ctx->kept_lengths[i]) & 15);
             i++;
@@ -179,28 +213,30 @@ void read_code_tables(ExtractionContext *ctx) {
         uint32_t run;
         uint8_t value = 0;
         if (s == 16) {
-            run = take_bits(ctx, 2) + 3;
+            run = take_at(buffer, &position, 2) + 3;
             // A repeat at the very first position has no previous length to
             // repeat; it repeats 0, like the empty list before it.
             value = i > 0 ? lengths[i - 1] : 0;
         } else if (s == 17) {
-            run = take_bits(ctx, 3) + 3;
+            run = take_at(buffer, &position, 3) + 3;
         } else {
-            run = take_bits(ctx, 7) + 11;
+            run = take_at(buffer, &position, 7) + 11;
         }
         for (; run > 0 && i < total; run--)
             lengths[i++] = value;
     }
+    hand_back(ctx, position);
 
     if (ctx->multimedia_block) {
         for (int32_t k = 0; k < ctx->channel_count; k++)
             build_decode_table(lengths + channel_symbols * uint32_t(k), ctx->channel_tables[k],
                                channel_symbols);
     } else {
-        build_decode_table(lengths, &ctx->main_table, main_symbols);
-        build_decode_table(lengths + main_symbols, &ctx->distance_table, distance_symbols);
+        build_decode_table(lengths, &ctx->main_table, main_symbols, lz_payloads.main);
+        build_decode_table(lengths + main_symbols, &ctx->distance_table, distance_symbols,
+                           lz_payloads.distance);
         build_decode_table(lengths + main_symbols + distance_symbols, &ctx->repeat_table,
-                           repeat_symbols);
+                           repeat_symbols, lz_payloads.repeat);
     }
     memcpy(ctx->kept_lengths, lengths, sizeof ctx->kept_lengths);
 }

@@ -7,13 +7,22 @@
 #include "unpack/unpack_io.h"
 
 void read_code_tables(ExtractionContext *ctx);
-void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size);
+// Builds the decode form of the code with the given lengths. Quick entries
+// carry payloads[symbol] (symbol << 6 without payloads; payloads has
+// largest_alphabet entries, each with its low six bits clear).
+void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size,
+                        const uint32_t *payloads = nullptr);
 void read_trailing_tables(ExtractionContext *ctx);
 // The comparison-tree search behind decode_symbol, for codes the quick
 // lookup does not hold; v is the peeked input with its lowest bit cleared.
 void decode_symbol_search(ExtractionContext *ctx, const DecodeTable *table, uint32_t v);
 // The same search without a record: (symbol << 6) | length, as in quick.
 uint32_t decode_search(const DecodeTable *table, uint32_t v);
+
+// decode_symbol reads tables whose entries keep the symbol in the nine bits
+// above the length: those built without payloads, and the main code's.
+constexpr uint32_t symbol_mask = 0x1FF;
+static_assert(largest_alphabet <= symbol_mask + 1, "every symbol fits its payload bits");
 
 // Consumes one code and stores its symbol in ctx->symbol. Inline because the
 // decoding loop spends most of its time here: codes of up to
@@ -23,7 +32,7 @@ inline void decode_symbol(ExtractionContext *ctx, const DecodeTable *table) {
     uint32_t quick = table->quick[v >> (16 - decode_quick_bits)];
     if (quick) {
         skip_bits(ctx, quick & 63);
-        ctx->symbol = quick >> 6;
+        ctx->symbol = (quick >> 6) & symbol_mask;
         return;
     }
     decode_symbol_search(ctx, table, v);

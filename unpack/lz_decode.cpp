@@ -30,10 +30,16 @@
 // short output fails the entry's checksum comparison.
 //
 // Speed: codes come from a 64-bit word topped up once per step and mostly
-// resolve with one quick-table read (huffman.cpp); the loop's state lives in
-// locals rather than the record; the extra bits and the word's top-ups take
-// no branch that depends on the data; and a match away from the end of the
-// ring is copied in whole 8-byte pieces, without a byte loop for its tail
+// resolve with one quick-table read (huffman.cpp), whose entry also carries
+// the smallest value and the extra bit count of a length or distance slot
+// (lz_payloads), so a match reads no further tables; the main code's entry
+// is read before the top-up, which keeps the top-up off the chain from one
+// literal to the next. The tests at the top of the loop run once for as
+// many steps as cannot reach any of their limits (unchecked_steps), not once
+// per step. The loop's state, match history included, lives in locals rather
+// than the record; the extra bits and the word's top-ups take no branch that
+// depends on the data; and a match away from the end of the ring is copied
+// in whole pieces of 16 (or 8) bytes, without a byte loop for its tail
 // (copy_in_window).
 #include "unpack/lz_decode.h"
 
@@ -78,7 +84,9 @@ static inline uint32_t match_gap(uint32_t distance) {
     return ((distance - 1) & (max_distance - 1)) + 1;
 }
 
+// Pieces of 8 bytes, and of 16 where the source lies at least that far back.
 constexpr uint32_t piece_size = 8;
+constexpr uint32_t wide_piece_size = 2 * piece_size;
 
 static inline void copy_piece(uint8_t *out, const uint8_t *in) {
     uint64_t piece;
@@ -86,31 +94,38 @@ static inline void copy_piece(uint8_t *out, const uint8_t *in) {
     memcpy(out, &piece, piece_size);
 }
 
+static inline void copy_wide_piece(uint8_t *out, const uint8_t *in) {
+    uint8_t piece[wide_piece_size];
+    memcpy(piece, in, wide_piece_size);
+    memcpy(out, piece, wide_piece_size);
+}
+
 // Copies n bytes from gap bytes back to dest and returns the position after
-// them. Away from the end of the ring the copy goes in whole pieces, two per
-// step, and may write up to copy_overrun bytes past the match: those bytes
-// lie window_size - copy_overrun or more behind every later position, out
-// of reach of every match, and are rewritten before anything reads them. A
+// them. Away from the end of the ring the copy goes in whole pieces and may
+// write up to copy_overrun bytes past the match: those bytes lie
+// window_size - copy_overrun or more behind every later position, out of
+// reach of every match, and are rewritten before anything reads them. A
 // piece reads only final bytes when the source lies at least a piece back,
 // or ahead of the destination, which it only does by more than max_distance.
-static_assert(copy_overrun == 2 * piece_size - 1, "two pieces per step");
+static_assert(copy_overrun == wide_piece_size - 1, "a wide piece at most past the match");
 static_assert(window_size - copy_overrun > max_distance,
               "bytes copied past a match lie beyond every match's reach");
 static inline uint32_t copy_in_window(uint8_t *window, uint32_t dest, uint32_t gap, uint32_t n) {
     uint32_t src = (dest - gap) & window_mask;
     uint32_t end = (dest + n) & window_mask;
-    if (dest + n + 2 * piece_size > window_size || src + n + 2 * piece_size > window_size) {
+    if (dest + n + wide_piece_size > window_size || src + n + wide_piece_size > window_size) {
         for (uint32_t k = 0; k < n; k++)
             window[(dest + k) & window_mask] = window[(src + k) & window_mask];
         return end;
     }
     uint8_t *out = window + dest;
     const uint8_t *in = window + src;
-    if (gap >= piece_size) {
-        for (uint32_t k = 0; k < n; k += 2 * piece_size) {
+    if (gap >= wide_piece_size) {
+        for (uint32_t k = 0; k < n; k += wide_piece_size)
+            copy_wide_piece(out + k, in + k);
+    } else if (gap >= piece_size) {
+        for (uint32_t k = 0; k < n; k += piece_size)
             copy_piece(out + k, in + k);
-            copy_piece(out + k + piece_size, in + k + piece_size);
-        }
     } else {
         // The first 8 bytes one by one; from there on the bytes repeat every
         // period, the smallest multiple of gap of at least 8, so pieces of 8
@@ -124,26 +139,22 @@ static inline uint32_t copy_in_window(uint8_t *window, uint32_t dest, uint32_t g
     return end;
 }
 
-// The match history a match leaves behind, before its bytes are copied.
-static inline void remember_match(ExtractionContext *ctx, uint32_t n, uint32_t d) {
+void copy_match(ExtractionContext *ctx) {
+    uint32_t n = ctx->match_length;
+    uint32_t d = ctx->match_distance;
     ctx->old_distances[ctx->old_distance_count & 3] = d;
     ctx->last_distance = d;
     ctx->old_distance_count++;
     ctx->last_length = n;
-}
-
-void copy_match(ExtractionContext *ctx) {
-    uint32_t n = ctx->match_length;
-    uint32_t d = ctx->match_distance;
-    remember_match(ctx, n, d);
     ctx->unpacked_left -= int32_t(n);
     ctx->window_pos = copy_in_window(ctx->window, ctx->window_pos & window_mask, match_gap(d), n);
 }
 
-// The loop's copy of the record's bit reader and window position. Window
-// bytes are written through a byte pointer, which may alias any field of the
-// record, so the loop keeps these in locals and hands them back to the record
-// before every call that reads or moves them (saved_to / loaded_from).
+// The loop's copy of the record's bit reader, window position and match
+// history. Window bytes are written through a byte pointer, which may alias
+// any field of the record, so the loop keeps these in locals and hands them
+// back to the record before every call that reads or moves them (saved_to /
+// loaded_from).
 //
 // The bit reader holds the next bits of the buffer in a 64-bit word, most
 // significant first: count of them are valid and next is the buffer index of
@@ -157,19 +168,29 @@ void copy_match(ExtractionContext *ctx) {
 // where the step left it.
 constexpr uint32_t topped_up_bits = 56; // all but the last byte of the word
 static_assert(max_step_bits <= topped_up_bits, "a step takes its codes from the word alone");
-static_assert(refill_threshold_step + 8 + 8 <= uint32_t(input_buffer_size),
+// The least a step starts with: a literal's step takes one code from a full
+// word, and a match's step ends with a top-up.
+constexpr uint32_t step_start_bits = topped_up_bits - max_code_bits;
+static_assert(step_start_bits >= uint32_t(decode_quick_bits),
+              "the main code's quick entry is read before the top-up");
+// A top-up at the end of a step, the last before a refill, lies at most
+// max_step_bits behind the threshold.
+static_assert(refill_threshold_step + (7 + max_step_bits) / 8 + 8 + 8 <=
+                  uint32_t(input_buffer_size),
               "every load of the word lies inside the input buffer");
 static_assert(refill_threshold_step + (7 + max_step_bits) / 8 + 3 <= uint32_t(input_buffer_size),
               "the look-ahead's peek lies inside the input buffer");
 namespace {
 struct LoopState {
-    const uint8_t *input;
     uint64_t bits;
     uint32_t count;
     uint32_t next;
-    uint32_t symbol;
     uint32_t window_pos;
     int32_t unpacked_left;
+    uint32_t old_distances[4];
+    uint32_t old_distance_count;
+    uint32_t last_distance;
+    uint32_t last_length;
 };
 } // namespace
 
@@ -186,11 +207,11 @@ static inline uint32_t reader_position(const LoopState &st) {
 // Starts the word at the record's position; the 8 bytes read end inside the
 // buffer even when the position lies in its last 8 bytes. A full word counts
 // its last byte as not yet in it, so count stays below 64 for top_up.
-static inline void restart_reader(LoopState &st, uint32_t pos, uint32_t bit) {
+static inline void restart_reader(LoopState &st, const uint8_t *input, uint32_t pos, uint32_t bit) {
     constexpr uint32_t last_load = input_buffer_size - 8;
     uint32_t base = pos < last_load ? pos : last_load;
     uint32_t skipped = 8 * (pos - base) + bit;
-    st.bits = load_big_endian(st.input + base) << skipped;
+    st.bits = load_big_endian(input + base) << skipped;
     st.count = 64 - skipped;
     st.next = base + 8;
     if (skipped == 0) {
@@ -204,8 +225,8 @@ static inline void restart_reader(LoopState &st, uint32_t pos, uint32_t bit) {
 // partly in the word is ORed in again at the same place, which changes
 // nothing; with topped_up_bits or more nothing new is counted. The caller
 // keeps the reader at most at the refill threshold.
-static inline void top_up(LoopState &st) {
-    st.bits |= load_big_endian(st.input + st.next) >> st.count;
+static inline void top_up(LoopState &st, const uint8_t *input) {
+    st.bits |= load_big_endian(input + st.next) >> st.count;
     st.next += (63 - st.count) >> 3;
     st.count |= topped_up_bits;
 }
@@ -214,16 +235,22 @@ static inline void saved_to(ExtractionContext *ctx, const LoopState &st) {
     uint32_t position = reader_position(st);
     ctx->input_pos = position >> 3;
     ctx->input_bit = position & 7;
-    ctx->symbol = st.symbol;
     ctx->window_pos = st.window_pos;
     ctx->unpacked_left = st.unpacked_left;
+    memcpy(ctx->old_distances, st.old_distances, sizeof ctx->old_distances);
+    ctx->old_distance_count = st.old_distance_count;
+    ctx->last_distance = st.last_distance;
+    ctx->last_length = st.last_length;
 }
 
 static inline void loaded_from(const ExtractionContext *ctx, LoopState &st) {
-    restart_reader(st, ctx->input_pos, ctx->input_bit);
-    st.symbol = ctx->symbol;
+    restart_reader(st, ctx->input_buffer, ctx->input_pos, ctx->input_bit);
     st.window_pos = ctx->window_pos;
     st.unpacked_left = ctx->unpacked_left;
+    memcpy(st.old_distances, ctx->old_distances, sizeof st.old_distances);
+    st.old_distance_count = ctx->old_distance_count;
+    st.last_distance = ctx->last_distance;
+    st.last_length = ctx->last_length;
 }
 
 // Takes n bits, 1 to 16, from the word.
@@ -247,15 +274,58 @@ static inline uint32_t take_extra(LoopState &st, uint32_t n) {
 // The quick table is indexed by the word's top bits directly and its entry
 // shifts the word as it stands (the shift count only uses the low six bits,
 // which hold the length): the chain from one code to the next is a shift, a
-// table read and a shift.
-static inline uint32_t decode(LoopState &st, const DecodeTable *table) {
-    uint32_t found = table->quick[st.bits >> (64 - decode_quick_bits)];
-    if (!found)
+// table read and a shift. decode returns the entry, payload and length;
+// codes longer than the quick ones take the search and get the same payload.
+// decode_rest is decode once the quick entry, found, has been read.
+static inline uint32_t decode_rest(LoopState &st, uint32_t found, const DecodeTable *table,
+                                   const uint32_t *payloads) {
+    if (!found) {
         found = decode_search(table, uint32_t(st.bits >> 48) & 0xFFFE);
+        found = payloads[found >> 6] | (found & 63);
+    }
     st.bits <<= found & 63;
     st.count -= found & 63;
-    st.symbol = found >> 6;
-    return st.symbol;
+    return found;
+}
+
+static inline uint32_t decode(LoopState &st, const DecodeTable *table, const uint32_t *payloads) {
+    return decode_rest(st, table->quick[st.bits >> (64 - decode_quick_bits)], table, payloads);
+}
+
+static inline uint32_t extra_bits_of(uint32_t main_entry) {
+    return (main_entry >> 15) & 31;
+}
+
+// The match history a match leaves behind.
+static inline void remember_match(LoopState &st, uint32_t n, uint32_t d) {
+    st.old_distances[st.old_distance_count & 3] = d;
+    st.last_distance = d;
+    st.old_distance_count++;
+    st.last_length = n;
+}
+
+// How many steps from here on, this one included, pass every test at the
+// top of the loop without effect, so that they may run without them: the
+// reader stays at or before the refill threshold and the stale limit, the
+// window position inside the ring and the free part of the ring at least
+// flush_margin, and unpacked_left stays non-negative. Each step takes at
+// most max_step_bits and writes at most max_match_length bytes. The caller
+// has made all of them hold for this step.
+static inline uint32_t unchecked_steps(const LoopState &st, uint32_t flush_pos,
+                                       int32_t stale_limit) {
+    uint32_t last_byte = refill_threshold_step;
+    if (stale_limit < int32_t(last_byte))
+        last_byte = uint32_t(stale_limit);
+    uint32_t input_steps = (8 * last_byte + 7 - reader_position(st)) / max_step_bits;
+    uint32_t free =
+        flush_pos == st.window_pos ? window_size : (flush_pos - st.window_pos) & window_mask;
+    uint32_t flush_steps = (free - flush_margin) / max_match_length;
+    uint32_t ring_steps = (window_mask - st.window_pos) / max_match_length;
+    uint32_t left_steps = uint32_t(st.unpacked_left) / max_match_length;
+    uint32_t steps = input_steps < flush_steps ? input_steps : flush_steps;
+    steps = steps < ring_steps ? steps : ring_steps;
+    steps = steps < left_steps ? steps : left_steps;
+    return steps + 1;
 }
 
 void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
@@ -267,8 +337,10 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
     // Wraps like the 32-bit count it is, even for a nonsensical size.
     ctx->unpacked_left = int32_t(uint32_t(ctx->unpacked_left) - 1);
 
+    const DecodeTable *main_table = &ctx->main_table;
+    const DecodeTable *distance_table = &ctx->distance_table;
+    const DecodeTable *repeat_table = &ctx->repeat_table;
     LoopState st;
-    st.input = ctx->input_buffer;
     loaded_from(ctx, st);
     uint32_t flush_pos = ctx->flush_pos;
     // Past this position the reader has gone further beyond the end of the
@@ -283,7 +355,7 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             saved_to(ctx, st);
             fill_input(ctx, 0);
             pos = ctx->input_pos;
-            restart_reader(st, pos, ctx->input_bit);
+            restart_reader(st, ctx->input_buffer, pos, ctx->input_bit);
             stale_limit = ctx->input_end + stale_input_limit;
         }
         if (int32_t(pos) > stale_limit)
@@ -295,47 +367,60 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             flush_pos = ctx->flush_pos;
         }
 
-        top_up(st);
-        uint32_t s = decode(st, &ctx->main_table);
-        if (s < literal_symbols) {
-            window[st.window_pos++] = uint8_t(s);
-            st.unpacked_left--;
-            continue;
-        }
-        uint32_t length;
-        uint32_t distance;
-        if (s >= symbol_long_match) {
-            uint32_t i = s - symbol_long_match;
-            length = length_bases[i] + 3 + take_extra(st, length_extra_bits[i]);
-            uint32_t d = decode(st, &ctx->distance_table);
-            distance = distance_bases[d] + 1 + take_extra(st, distance_extra_bits[d]);
-            length += long_match_bonus(distance);
-        } else if (s == symbol_new_tables) {
+        uint32_t steps = unchecked_steps(st, flush_pos, stale_limit);
+        // A run writes less than the ring holds (it leaves flush_margin
+        // free), so the bytes it wrote follow from the window position alone.
+        uint32_t run_start = st.window_pos;
+        bool new_tables = false;
+        do {
+            // The main code's quick entry is read before the word is topped
+            // up, from the bits it already holds, so that the load does not
+            // wait for the top-up: a step starts with at least
+            // step_start_bits, a literal takes no more than a code, and a
+            // match tops the word up again at its end.
+            uint32_t e = main_table->quick[st.bits >> (64 - decode_quick_bits)];
+            top_up(st, ctx->input_buffer);
+            e = decode_rest(st, e, main_table, lz_payloads.main);
+            if (e < main_literal_limit) {
+                window[st.window_pos++] = uint8_t(e >> 6);
+                continue;
+            }
+            uint32_t s = (e >> 6) & symbol_mask;
+            uint32_t length;
+            uint32_t distance;
+            if (s >= symbol_long_match) {
+                length = (e >> 20) + take_extra(st, extra_bits_of(e));
+                uint32_t d = decode(st, distance_table, lz_payloads.distance);
+                distance = (d >> 11) + take_extra(st, (d >> 6) & 31);
+                length += long_match_bonus(distance);
+            } else if (s >= symbol_short_match) {
+                if (s == symbol_new_tables) {
+                    new_tables = true;
+                    break;
+                }
+                distance = (e >> 20) + take(st, extra_bits_of(e));
+                length = 2;
+            } else if (s == symbol_repeat_last) {
+                length = st.last_length;
+                distance = st.last_distance;
+            } else {
+                // symbol_repeat_old repeats the newest distance, + 3 the oldest.
+                distance = st.old_distances[(st.old_distance_count - (s - symbol_repeat_last)) & 3];
+                uint32_t l = decode(st, repeat_table, lz_payloads.repeat);
+                length = (l >> 11) + take_extra(st, (l >> 6) & 31);
+                length += repeat_match_bonus(distance);
+            }
+            remember_match(st, length, distance);
+            st.window_pos = copy_in_window(window, st.window_pos, match_gap(distance), length);
+            top_up(st, ctx->input_buffer);
+        } while (--steps);
+        st.unpacked_left -= int32_t((st.window_pos - run_start) & window_mask);
+        if (new_tables) {
             saved_to(ctx, st);
             read_code_tables(ctx);
             loaded_from(ctx, st);
             stale_limit = ctx->input_end + stale_input_limit;
-            continue;
-        } else if (s == symbol_repeat_last) {
-            length = ctx->last_length;
-            distance = ctx->last_distance;
-        } else if (s < symbol_short_match) {
-            // symbol_repeat_old repeats the newest distance, + 3 the oldest.
-            distance = ctx->old_distances[(ctx->old_distance_count - (s - symbol_repeat_last)) & 3];
-            uint32_t l = decode(st, &ctx->repeat_table);
-            length = length_bases[l] + 2 + take_extra(st, length_extra_bits[l]);
-            length += repeat_match_bonus(distance);
-        } else {
-            uint32_t i = s - symbol_short_match;
-            distance = short_distance_bases[i] + 1 + take(st, short_distance_extra_bits[i]);
-            length = 2;
         }
-        ctx->match_length = length;
-        ctx->match_distance = distance;
-        remember_match(ctx, length, distance);
-        st.unpacked_left -= int32_t(length);
-        st.window_pos =
-            copy_in_window(window, st.window_pos & window_mask, match_gap(distance), length);
     }
     saved_to(ctx, st);
 

@@ -41,6 +41,45 @@ constexpr uint32_t repeat_match_bonus(uint32_t distance) {
     return (distance >= repeat_bonus_distance) + long_match_bonus(distance);
 }
 
+// What the decoder's quick entries carry above a code's length (bits 0-5),
+// so that a match takes its numbers from the entry without reading these
+// tables again. Main code: the symbol in bits 6-14 and, for a long match's
+// length slot or a short match's distance slot, the slot's extra bit count in
+// bits 15-19 and its smallest value in bits 20-31, so that a literal's entry
+// lies below main_literal_limit. Distance and repeat-length codes: the extra
+// bit count in bits 6-10 and the smallest value in bits 11-31. Each list has
+// room for every symbol a table can hold; those beyond its alphabet stay 0.
+struct LzPayloads {
+    uint32_t main[largest_alphabet];
+    uint32_t distance[largest_alphabet];
+    uint32_t repeat[largest_alphabet];
+};
+
+constexpr uint32_t main_literal_limit = literal_symbols << 6;
+
+constexpr uint32_t slot_payload(uint32_t symbol, uint32_t extra, uint32_t smallest) {
+    return symbol << 6 | extra << 15 | smallest << 20;
+}
+
+constexpr LzPayloads make_lz_payloads() {
+    LzPayloads p{};
+    for (uint32_t s = 0; s < uint32_t(main_symbols); s++)
+        p.main[s] = s << 6;
+    for (uint32_t i = 0; i < uint32_t(length_slots); i++) {
+        p.main[symbol_long_match + i] =
+            slot_payload(symbol_long_match + i, length_extra_bits[i], length_bases[i] + 3u);
+        p.repeat[i] = uint32_t(length_extra_bits[i]) << 6 | (length_bases[i] + 2u) << 11;
+    }
+    for (uint32_t i = 0; i < uint32_t(short_distance_slots); i++)
+        p.main[symbol_short_match + i] = slot_payload(
+            symbol_short_match + i, short_distance_extra_bits[i], short_distance_bases[i] + 1u);
+    for (uint32_t d = 0; d < uint32_t(distance_symbols); d++)
+        p.distance[d] = uint32_t(distance_extra_bits[d]) << 6 | (distance_bases[d] + 1) << 11;
+    return p;
+}
+
+inline constexpr LzPayloads lz_payloads = make_lz_payloads();
+
 // Decodes one entry's packed data into the window and out through
 // write_output; solid nonzero continues the previous entry's stream.
 void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid);

@@ -9,11 +9,10 @@
 
 enum HostFaultKind {
     host_fault_open,             // platform_open_stream refuses: no file created or opened
-    host_fault_remove,           // platform_remove_file and DeleteFileA are denied
+    host_fault_remove,           // DeleteFileA is denied
     host_fault_create_directory, // CreateDirectoryA is denied
-    host_fault_set_attributes,   // SetFileAttributesA fails
-    host_fault_create_file,      // CreateFileA fails
-    host_fault_get_time,         // GetFileTime fails (any handle; arm with "")
+    host_fault_set_attributes,   // SetFileAttributesA, SetFileInformationByHandle fail
+    host_fault_create_file,      // CreateFileA fails: no file created or opened
     host_fault_set_time,         // SetFileTime fails (any handle; arm with "")
     host_fault_kind_count
 };

@@ -4,13 +4,24 @@
 // link it as it is; the tests link a build with fault hooks
 // (host_fault_hooks.h).
 //
-// A Windows path "X:\a\b" names <root>/X/a/b, where the root is chosen by the
-// caller (a test's temporary folder, or a tool's). '\' and '/' are both
-// separators; "." and ".." are resolved as Windows does, never above the drive
-// folder. Below the root, names are looked up ignoring case, like on an NTFS
-// volume: an existing file is found under any spelling, a new one is created
-// with the spelling given. A path without a drive letter is a host path and is
-// used as it is (with '\' turned into '/'), case-sensitive.
+// Drive letters exist only once a caller has chosen a root folder for them
+// (host_set_root: a test's temporary folder); then a Windows path "X:\a\b"
+// names <root>/X/a/b, '\' and '/' are both separators, "." and ".." are
+// resolved as Windows does, never above the drive folder, and below the root
+// names are looked up ignoring case, like on an NTFS volume: an existing file
+// is found under any spelling, a new one is created with the spelling given.
+// A path without a drive letter is then a host path with '\' turned into
+// '/'. Without a root (the tools) every path is a host path used exactly as
+// given: "c:x" is a file name and '\' an ordinary character.
+//
+// Links are what Windows calls reparse points: GetFileAttributesA, and a
+// handle opened with FILE_FLAG_OPEN_REPARSE_POINT, see the link itself
+// (FILE_ATTRIBUTE_REPARSE_POINT; a link to a folder stands for a junction),
+// DeleteFileA removes a link to a file and RemoveDirectoryA one to a folder,
+// never what it points to. A FIFO, device or socket, which no Windows folder
+// holds, shows FILE_ATTRIBUTE_DEVICE, and CreateFileA gives a handle on it
+// for its attributes only, never one to read or write through, so that no
+// call blocks on it.
 //
 // Invariant: what a Windows program can observe through these calls matches
 // Windows for the cases the setup meets. The read-only attribute is the file's
@@ -47,7 +58,9 @@ static constexpr DWORD error_dir_not_empty = 145;
 static constexpr DWORD error_directory = 267;
 
 // Attribute bits that SetFileAttributesA stores besides read-only.
-static constexpr DWORD kept_attribute_bits = 0x02 | 0x04 | 0x20 | 0x100 | 0x1000 | 0x2000;
+static constexpr DWORD kept_attribute_bits =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+    FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // 100-ns intervals between 1601-01-01 (FILETIME) and 1970-01-01 (Unix).
 static constexpr int64_t unix_epoch_ticks = 116444736000000000LL;
@@ -63,7 +76,7 @@ void SetLastError(DWORD code) {
 }
 
 static std::string &root_folder() {
-    static std::string root = "/tmp/zq-host-root";
+    static std::string root;
     return root;
 }
 
@@ -74,10 +87,6 @@ static std::map<std::string, DWORD> &attribute_table() {
 
 void host_set_root(const char *root) {
     root_folder() = root ? root : "";
-}
-
-const char *host_root() {
-    return root_folder().c_str();
 }
 
 static bool is_separator(char c) {
@@ -113,6 +122,8 @@ static std::string existing_spelling(const std::string &folder, const std::strin
 
 std::string host_path(const char *windows_path) {
     std::string path = windows_path ? windows_path : "";
+    if (root_folder().empty())
+        return path;
     if (path.size() < 2 || !isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':') {
         std::replace(path.begin(), path.end(), '\\', '/');
         return path;
@@ -192,14 +203,52 @@ static bool read_only_file(const std::string &host, const struct stat &info) {
     return !S_ISDIR(info.st_mode) && (attributes_of(host, info) & FILE_ATTRIBUTE_READONLY);
 }
 
+static bool linked_folder(const std::string &host) {
+    struct stat target;
+    return stat(host.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+}
+
+// What Windows shows for the entry at host, info being its own status (lstat).
+static DWORD entry_attributes(const std::string &host, const struct stat &info) {
+    if (S_ISLNK(info.st_mode))
+        return FILE_ATTRIBUTE_REPARSE_POINT |
+               (linked_folder(host) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
+        return FILE_ATTRIBUTE_DEVICE;
+    return attributes_of(host, info);
+}
+
 DWORD GetFileAttributesA(LPCSTR path) {
     std::string host = host_path(path);
     struct stat info;
-    if (stat(host.c_str(), &info) != 0) {
+    if (lstat(host.c_str(), &info) != 0) {
         SetLastError(missing_error(host, errno));
         return INVALID_FILE_ATTRIBUTES;
     }
-    return attributes_of(host, info);
+    return entry_attributes(host, info);
+}
+
+// Stores attributes for the file or folder at host (info: its status): the
+// read-only bit of a file as its write permissions, set through fd when it
+// is not -1, the other bits in the side table.
+static BOOL store_attributes(const std::string &host, const struct stat &info, DWORD attributes,
+                             int fd) {
+    DWORD kept = attributes & kept_attribute_bits;
+    if (S_ISDIR(info.st_mode)) {
+        // A read-only folder still takes new files on Windows: keep the bit only.
+        kept |= attributes & FILE_ATTRIBUTE_READONLY;
+    } else {
+        mode_t old_mode = info.st_mode & 07777;
+        mode_t mode =
+            (attributes & FILE_ATTRIBUTE_READONLY) ? old_mode & ~mode_t(0222) : old_mode | 0200;
+        // Most files keep their mode: no call for them.
+        if (mode != old_mode && (fd >= 0 ? fchmod(fd, mode) : chmod(host.c_str(), mode)) != 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+    }
+    attribute_table()[attribute_key(host)] = kept;
+    return TRUE;
 }
 
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
@@ -213,20 +262,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
         SetLastError(missing_error(host, errno));
         return FALSE;
     }
-    DWORD kept = attributes & kept_attribute_bits;
-    if (S_ISDIR(info.st_mode)) {
-        // A read-only folder still takes new files on Windows: keep the bit only.
-        kept |= attributes & FILE_ATTRIBUTE_READONLY;
-    } else {
-        mode_t mode = info.st_mode & 07777;
-        mode = (attributes & FILE_ATTRIBUTE_READONLY) ? mode & ~mode_t(0222) : mode | 0200;
-        if (chmod(host.c_str(), mode) != 0) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
-        }
-    }
-    attribute_table()[attribute_key(host)] = kept;
-    return TRUE;
+    return store_attributes(host, info, attributes, -1);
 }
 
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
@@ -251,15 +287,16 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
 BOOL RemoveDirectoryA(LPCSTR path) {
     std::string host = host_path(path);
     struct stat info;
-    if (stat(host.c_str(), &info) != 0) {
+    if (lstat(host.c_str(), &info) != 0) {
         SetLastError(missing_error(host, errno));
         return FALSE;
     }
-    if (!S_ISDIR(info.st_mode)) {
+    bool junction = S_ISLNK(info.st_mode) && linked_folder(host);
+    if (!S_ISDIR(info.st_mode) && !junction) {
         SetLastError(error_directory);
         return FALSE;
     }
-    if (rmdir(host.c_str()) != 0) {
+    if ((junction ? unlink(host.c_str()) : rmdir(host.c_str())) != 0) {
         SetLastError(errno == ENOTEMPTY || errno == EEXIST ? error_dir_not_empty
                                                            : ERROR_ACCESS_DENIED);
         return FALSE;
@@ -268,43 +305,26 @@ BOOL RemoveDirectoryA(LPCSTR path) {
     return TRUE;
 }
 
-// The removal rules of Windows: no folders, no read-only files.
-static int remove_host_file(const std::string &host, DWORD *error) {
+// The removal rules of Windows: no folders (junctions included), no
+// read-only files.
+BOOL DeleteFileA(LPCSTR path) {
+    std::string host = host_path(path);
     if (host_fault_strikes(host_fault_remove, host)) {
-        *error = ERROR_ACCESS_DENIED;
-        errno = EACCES;
-        return -1;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
     }
     struct stat info;
     if (lstat(host.c_str(), &info) != 0) {
-        *error = missing_error(host, errno);
-        return -1;
-    }
-    if (S_ISDIR(info.st_mode) || read_only_file(host, info)) {
-        *error = ERROR_ACCESS_DENIED;
-        errno = EACCES;
-        return -1;
-    }
-    if (unlink(host.c_str()) != 0) {
-        *error = ERROR_ACCESS_DENIED;
-        return -1;
-    }
-    forget_attributes(host);
-    return 0;
-}
-
-BOOL DeleteFileA(LPCSTR path) {
-    DWORD error = ERROR_SUCCESS;
-    if (remove_host_file(host_path(path), &error) != 0) {
-        SetLastError(error);
+        SetLastError(missing_error(host, errno));
         return FALSE;
     }
+    if ((entry_attributes(host, info) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) ||
+        unlink(host.c_str()) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    forget_attributes(host);
     return TRUE;
-}
-
-int platform_remove_file(const char *path) {
-    DWORD error = ERROR_SUCCESS;
-    return remove_host_file(host_path(path), &error);
 }
 
 FILE *platform_open_stream(const char *path, const char *mode, int) {
@@ -329,23 +349,39 @@ FILE *platform_open_stream(const char *path, const char *mode, int) {
 
 struct HostFileHandle {
     int fd;
-    bool writable;
+    bool writable; // GENERIC_WRITE: the contents
+    bool stamps;   // GENERIC_WRITE or FILE_WRITE_ATTRIBUTES: the times and attributes
+    std::string host;
 };
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                   DWORD, HANDLE) {
+                   DWORD flags_and_attributes, HANDLE) {
     std::string host = host_path(path);
     if (host_fault_strikes(host_fault_create_file, host)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     bool writable = (access & GENERIC_WRITE) != 0;
-    int flags = 0;
+    bool as_itself = (flags_and_attributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    int flags = as_itself ? O_NOFOLLOW : 0;
     struct stat info;
-    bool exists = stat(host.c_str(), &info) == 0;
-    if (exists && S_ISDIR(info.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
+    bool exists = (as_itself ? lstat(host.c_str(), &info) : stat(host.c_str(), &info)) == 0;
+    if (exists && !S_ISREG(info.st_mode)) {
+        // A folder (with FILE_FLAG_BACKUP_SEMANTICS), a link opened as itself
+        // or a file that is no disk file: open for its attributes only,
+        // through a path descriptor, which never blocks.
+        bool folder_refused =
+            S_ISDIR(info.st_mode) && !(flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS);
+        if (writable || disposition != OPEN_EXISTING || folder_refused) {
+            SetLastError(disposition == CREATE_NEW ? error_file_exists : ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        int fd = open(host.c_str(), O_PATH | flags | O_CLOEXEC);
+        if (fd < 0) {
+            SetLastError(missing_error(host, errno));
+            return INVALID_HANDLE_VALUE;
+        }
+        return new HostFileHandle{fd, false, false, host};
     }
     switch (disposition) {
     case CREATE_NEW:
@@ -383,7 +419,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     if (disposition != OPEN_EXISTING)
         forget_attributes(host);
     SetLastError(exists && disposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return new HostFileHandle{fd, writable};
+    bool stamps = writable || (access & FILE_WRITE_ATTRIBUTES);
+    return new HostFileHandle{fd, writable, stamps, host};
 }
 
 BOOL CloseHandle(HANDLE handle) {
@@ -395,12 +432,30 @@ BOOL CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
+FILE *platform_stream_from_handle(HANDLE handle, const char *mode) {
+    HostFileHandle *file = static_cast<HostFileHandle *>(handle);
+    FILE *stream = fdopen(file->fd, mode);
+    if (!stream)
+        close(file->fd);
+    FILE *wrapped = host_fault_wrap_stream(stream, file->host);
+    delete file;
+    return wrapped;
+}
+
+static HostFileHandle *file_of(HANDLE handle) {
+    if (!handle || handle == INVALID_HANDLE_VALUE) {
+        SetLastError(error_invalid_parameter);
+        return nullptr;
+    }
+    return static_cast<HostFileHandle *>(handle);
+}
+
 static FILETIME to_file_time(const timespec &time) {
     int64_t ticks = int64_t(time.tv_sec) * 10000000 + time.tv_nsec / 100 + unix_epoch_ticks;
     return FILETIME{DWORD(uint64_t(ticks)), DWORD(uint64_t(ticks) >> 32)};
 }
 
-static timespec to_timespec(const FILETIME &time) {
+timespec host_time(const FILETIME &time) {
     int64_t ticks =
         int64_t((uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime) - unix_epoch_ticks;
     int64_t seconds = ticks / 10000000;
@@ -415,43 +470,47 @@ static timespec to_timespec(const FILETIME &time) {
     return result;
 }
 
-BOOL GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME last_access,
-                 LPFILETIME last_write) {
-    if (!handle || handle == INVALID_HANDLE_VALUE) {
-        SetLastError(error_invalid_parameter);
-        return FALSE;
-    }
-    if (host_fault_strikes(host_fault_get_time, std::string())) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION data) {
+    HostFileHandle *file = file_of(handle);
     struct stat info;
-    if (fstat(static_cast<HostFileHandle *>(handle)->fd, &info) != 0) {
+    if (!file || fstat(file->fd, &info) != 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    memset(data, 0, sizeof *data);
+    data->dwFileAttributes = entry_attributes(file->host, info);
     // The host keeps no creation time; the status-change time stands in for it.
-    if (creation)
-        *creation = to_file_time(info.st_ctim);
-    if (last_access)
-        *last_access = to_file_time(info.st_atim);
-    if (last_write)
-        *last_write = to_file_time(info.st_mtim);
+    data->ftCreationTime = to_file_time(info.st_ctim);
+    data->ftLastAccessTime = to_file_time(info.st_atim);
+    data->ftLastWriteTime = to_file_time(info.st_mtim);
+    uint64_t size = S_ISREG(info.st_mode) ? uint64_t(info.st_size) : 0;
+    data->nFileSizeHigh = DWORD(size >> 32);
+    data->nFileSizeLow = DWORD(size);
     return TRUE;
+}
+
+DWORD GetFileType(HANDLE handle) {
+    HostFileHandle *file = file_of(handle);
+    struct stat info;
+    if (!file || fstat(file->fd, &info) != 0)
+        return FILE_TYPE_UNKNOWN;
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
+        return FILE_TYPE_CHAR;
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))
+        return FILE_TYPE_PIPE;
+    return FILE_TYPE_DISK;
 }
 
 BOOL SetFileTime(HANDLE handle, const FILETIME *, const FILETIME *last_access,
                  const FILETIME *last_write) {
-    if (!handle || handle == INVALID_HANDLE_VALUE) {
-        SetLastError(error_invalid_parameter);
+    HostFileHandle *file = file_of(handle);
+    if (!file)
         return FALSE;
-    }
-    HostFileHandle *file = static_cast<HostFileHandle *>(handle);
     if (host_fault_strikes(host_fault_set_time, std::string())) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    if (!file->writable) {
+    if (!file->stamps) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -460,10 +519,45 @@ BOOL SetFileTime(HANDLE handle, const FILETIME *, const FILETIME *last_access,
     times[0].tv_nsec = UTIME_OMIT;
     times[1] = times[0];
     if (last_access)
-        times[0] = to_timespec(*last_access);
+        times[0] = host_time(*last_access);
     if (last_write)
-        times[1] = to_timespec(*last_write);
+        times[1] = host_time(*last_write);
     if (futimens(file->fd, times) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The attributes of FileBasicInfo; the model sets times with SetFileTime only.
+BOOL SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data,
+                                DWORD size) {
+    HostFileHandle *file = file_of(handle);
+    if (!file)
+        return FALSE;
+    const FILE_BASIC_INFO *basic = static_cast<const FILE_BASIC_INFO *>(data);
+    if (kind != FileBasicInfo || size < sizeof *basic || basic->CreationTime.QuadPart ||
+        basic->LastAccessTime.QuadPart || basic->LastWriteTime.QuadPart ||
+        basic->ChangeTime.QuadPart) {
+        SetLastError(error_invalid_parameter);
+        return FALSE;
+    }
+    struct stat info;
+    if (host_fault_strikes(host_fault_set_attributes, file->host) || !file->stamps ||
+        fstat(file->fd, &info) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return basic->FileAttributes == 0 ||
+           store_attributes(file->host, info, basic->FileAttributes, file->fd);
+}
+
+BOOL SetEndOfFile(HANDLE handle) {
+    HostFileHandle *file = file_of(handle);
+    if (!file)
+        return FALSE;
+    off_t at = lseek(file->fd, 0, SEEK_CUR);
+    if (!file->writable || at < 0 || ftruncate(file->fd, at) != 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }

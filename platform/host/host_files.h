@@ -1,13 +1,19 @@
 // The Linux file layer's own calls (not Win32): where drive letters live and
 // how a Windows path maps to a host path. Tests choose a temporary root; the
-// tools never name a drive, so their paths are host paths as they are.
+// tools set none, so their paths are host paths exactly as the user gave them.
 #pragma once
 
+#include <ctime>
 #include <string>
 
-// Folder under which drive letters live as subfolders ("<root>/C", ...).
+#include "platform/win32_api.h"
+
+// Folder under which drive letters live as subfolders ("<root>/C", ...);
+// empty (the start) for none.
 void host_set_root(const char *root);
-const char *host_root();
-// Maps a Windows path to the host path; a path without a drive letter is
-// returned with '\' turned into '/'.
+// Maps a Windows path to the host path: with a root, a path with a drive
+// letter goes below it and any other has '\' turned into '/'; without one,
+// the path as it is.
 std::string host_path(const char *windows_path);
+// The host time of a FILETIME.
+timespec host_time(const FILETIME &time);

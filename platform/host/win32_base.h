@@ -1,8 +1,9 @@
 // Win32 on Linux, part 1: the basic types, files, folders, times and
-// attributes, message boxes and control texts: what the extraction driver
-// and the path helpers call. The file layer (platform/host/host_files.cpp)
-// implements the files; the tools take message boxes from host_messages.cpp
-// (standard error), the tests from the Windows model, which records them.
+// attributes, message boxes, control texts and their repaint: what the
+// extraction driver and the path helpers call. The file layer
+// (platform/host/host_files.cpp) implements the files; the tools take message
+// boxes and controls from host_messages.cpp (standard error, no controls),
+// the tests from the Windows model, which records them.
 //
 // Windows paths map to host folders (platform/host/host_files.h): "X:\a\b"
 // is <root>/X/a/b; '\' and '/' are both separators; any path without a drive
@@ -38,6 +39,16 @@ typedef BYTE *LPBYTE;
 typedef void *HANDLE;
 typedef unsigned long ULONG;
 typedef uintptr_t ULONG_PTR;
+typedef int64_t LONGLONG;
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+};
+typedef ULONG_PTR DWORD_PTR;
+typedef DWORD_PTR *PDWORD_PTR;
 
 struct HWND__;
 typedef HWND__ *HWND;
@@ -71,15 +82,31 @@ typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 #define FILE_ATTRIBUTE_SYSTEM 0x04
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_ARCHIVE 0x20
+#define FILE_ATTRIBUTE_DEVICE 0x40
 #define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_ATTRIBUTE_TEMPORARY 0x100
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+#define FILE_ATTRIBUTE_OFFLINE 0x1000
+#define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x2000
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define FILE_READ_ATTRIBUTES 0x80
+#define FILE_WRITE_ATTRIBUTES 0x100
 #define FILE_SHARE_READ 0x1
 #define FILE_SHARE_WRITE 0x2
+#define FILE_SHARE_DELETE 0x4
 #define CREATE_NEW 1
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
+// Folders open only with the first; with the second a link or junction at
+// the path is opened as itself instead of being followed.
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_TYPE_UNKNOWN 0
+#define FILE_TYPE_DISK 1
+#define FILE_TYPE_CHAR 2
+#define FILE_TYPE_PIPE 3
 
 #define ERROR_SUCCESS 0
 #define ERROR_FILE_NOT_FOUND 2
@@ -99,9 +126,36 @@ BOOL DeleteFileA(LPCSTR path);
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL CloseHandle(HANDLE handle);
-BOOL GetFileTime(HANDLE file, LPFILETIME creation, LPFILETIME last_access, LPFILETIME last_write);
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+};
+typedef BY_HANDLE_FILE_INFORMATION *LPBY_HANDLE_FILE_INFORMATION;
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+DWORD GetFileType(HANDLE file);
+// A null time, and a zero one in FILE_BASIC_INFO, leaves that time as it is.
 BOOL SetFileTime(HANDLE file, const FILETIME *creation, const FILETIME *last_access,
                  const FILETIME *last_write);
+struct FILE_BASIC_INFO {
+    LARGE_INTEGER CreationTime;
+    LARGE_INTEGER LastAccessTime;
+    LARGE_INTEGER LastWriteTime;
+    LARGE_INTEGER ChangeTime;
+    DWORD FileAttributes; // 0 leaves the attributes as they are
+};
+enum FILE_INFO_BY_HANDLE_CLASS { FileBasicInfo = 0 };
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                                DWORD size);
+// Ends the file at the handle's position (0 for a handle just opened).
+BOOL SetEndOfFile(HANDLE file);
 BOOL DosDateTimeToFileTime(WORD dos_date, WORD dos_time, LPFILETIME file_time);
 // The host's local time is UTC, so this copies the time unchanged.
 BOOL LocalFileTimeToFileTime(const FILETIME *local, LPFILETIME utc);
@@ -129,4 +183,8 @@ BOOL FindClose(HANDLE find);
 #define IDOK 1
 #define IDCANCEL 2
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+HWND GetDlgItem(HWND dialog, int id);
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+// Paints the window now if part of it needs painting (a control whose text
+// just changed).
+BOOL UpdateWindow(HWND window);

@@ -21,6 +21,7 @@ typedef HKEY *PHKEY;
 #define KEY_WRITE 0x20006
 #define REG_OPTION_NON_VOLATILE 0
 #define REG_SZ 1
+#define REG_DWORD 4
 #define ERROR_MORE_DATA 234
 
 LONG RegOpenKeyExA(HKEY root, LPCSTR sub_key, DWORD options, REGSAM access, PHKEY result);

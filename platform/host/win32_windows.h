@@ -36,7 +36,6 @@ typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND owner, DLGPROC proc,
                         LPARAM param);
 BOOL EndDialog(HWND dialog, INT_PTR result);
-HWND GetDlgItem(HWND dialog, int id);
 UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int max_count);
 BOOL CheckDlgButton(HWND dialog, int id, UINT check);
 UINT IsDlgButtonChecked(HWND dialog, int id);
@@ -44,11 +43,20 @@ BOOL ShowWindow(HWND window, int command);
 HWND SetFocus(HWND window);
 BOOL SetWindowTextA(HWND window, LPCSTR text);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+#define SMTO_NORMAL 0x0000
+#define SMTO_ABORTIFHUNG 0x0002
+// Nonzero when the window handled the message within timeout_ms; 0 when the
+// time ran out or the window's thread does not respond.
+LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT flags,
+                            UINT timeout_ms, PDWORD_PTR result);
 LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wparam, LPARAM lparam);
 HWND GetDesktopWindow();
 BOOL GetWindowRect(HWND window, LPRECT rect);
 BOOL SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy, UINT flags);
 HWND FindWindowA(LPCSTR class_name, LPCSTR window_name);
+// Dialog units to pixels, by the dialog's font at the screen's resolution.
+BOOL MapDialogRect(HWND dialog, LPRECT rect);
+void DisableProcessWindowsGhosting();
 
 // ---- GDI and cursors ----
 
@@ -91,6 +99,15 @@ int ReleaseDC(HWND window, HDC dc);
 int GetDeviceCaps(HDC dc, int index);
 int MulDiv(int number, int numerator, int denominator);
 HFONT CreateFontIndirectA(const LOGFONTA *font);
+
+typedef void *HGDIOBJ;
+#define IMAGE_BITMAP 0
+#define LR_DEFAULTCOLOR 0x0000
+#define STM_SETIMAGE 0x0172
+// A bitmap of the module's resources, stretched to cx by cy pixels (0: its
+// own size); nullptr when there is no such resource.
+HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT flags);
+BOOL DeleteObject(HGDIOBJ object);
 
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 #define IDC_WAIT MAKEINTRESOURCEA(32514)

@@ -1,4 +1,6 @@
+#include <io.h>
 #include <share.h>
+#include <stdint.h>
 #include <stdio.h>
 
 #include "platform/win32_api.h"
@@ -8,6 +10,15 @@ FILE *platform_open_stream(const char *path, const char *mode, int share_code) {
     return _fsopen(path, mode, share_flags[share_code & 3]);
 }
 
-int platform_remove_file(const char *path) {
-    return remove(path);
+FILE *platform_stream_from_handle(HANDLE file, const char *mode) {
+    // Without _O_TEXT the descriptor is binary, as the 'b' of mode asks.
+    int descriptor = _open_osfhandle(intptr_t(file), 0);
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE *stream = _fdopen(descriptor, mode);
+    if (!stream)
+        _close(descriptor);
+    return stream;
 }

@@ -28,8 +28,21 @@ check "topmost" equals $((0x$exstyle & 0x8)) 8
 # 24 points at 96 dpi: capitals and descenders span well over 20 pixels,
 # while the dialog's own 8-point font would give about 11.
 check "title line drawn in the large font" at_least "$(ink_height "$shot" "$(dlg 101 rect)")" 20
-check "picture shown" at_least "$(ink_height "$shot" "$(grep '^CHILD id=-1 ' "$DLG" |
-    sed -n 's/.* rect=\([^ ]*\).*/\1/p')")" 100
+picture_rect=$(grep '^CHILD id=-1 ' "$DLG" | sed -n 's/.* rect=\([^ ]*\).*/\1/p')
+check "picture shown" at_least "$(ink_height "$shot" "$picture_rect")" 100
+# The picture is stretched to its frame of 137 x 95 dialog units at the
+# dialog's scale, measured here against OK's 100 x 18 (to 3 pixels).
+picture_fills_its_frame() {
+    local l t r b ol ot or ob want_w want_h
+    IFS=, read -r l t r b <<<"$picture_rect"
+    IFS=, read -r ol ot or ob <<<"$(dlg 1 rect)"
+    want_w=$(((137 * (or - ol) + 50) / 100))
+    want_h=$(((95 * (ob - ot) + 9) / 18))
+    log "    picture $((r - l)) x $((b - t)) pixels, its frame about $want_w x $want_h"
+    [ $((r - l - want_w)) -le 3 ] && [ $((want_w - r + l)) -le 3 ] &&
+        [ $((b - t - want_h)) -le 3 ] && [ $((want_h - b + t)) -le 3 ]
+}
+check "picture fills its frame" picture_fills_its_frame
 
 click 1
 check "success message appears" read_message "$SUCCESS_CAPTION" success
@@ -42,6 +55,10 @@ folder=$(unix_path "$DEFAULT_TARGET")
 check "every file installed with its bytes" installed_files_are "$folder" DE US '??'
 check "every file keeps its modification time" file_times_kept "$folder"
 check_recorded_installation "$DEFAULT_TARGET"
+# Every file of the product was written: their bytes in KiB, rounded up.
+bytes=$(cd "$E2E_DEMO" && find . -type f -printf '%s\n' | awk '{ sum += $1 } END { print sum }')
+check "Uninstall entry EstimatedSize: the KiB written" equals "$(uninstall_entry EstimatedSize)" \
+    "REG_DWORD $(printf '0x%x' $(((bytes + 1023) / 1024)))"
 # Three languages chosen and none stored before: the INI gets no language.
 check "no INI language written for three languages" equals \
     "$(ini_value "$folder/ZQNG.INI" "ZQ Navigrove" Language 2>/dev/null)" ""

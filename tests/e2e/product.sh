@@ -109,6 +109,14 @@ reg_value() {
         $1 == n && $2 ~ /^REG_/ { sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]+/, ""); print; exit }'
 }
 
+# Every value of a key, one "NAME TYPE DATA" line each (names without blanks).
+reg_key_values() {
+    timeout 60 wine reg query "$1" >"$CASE_DIR/reg.out" 2>/dev/null || true
+    tr -d '\r' <"$CASE_DIR/reg.out" | awk '
+        $2 ~ /^REG_/ { name = $1; type = $2; sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]*/, "")
+                       print name, type, $0 }'
+}
+
 reg_key_exists() {
     timeout 60 wine reg query "$1" >/dev/null 2>&1
 }
@@ -200,18 +208,34 @@ start_menu_link() {
 }
 desktop_link() { printf '%s/Desktop/ZQ Navigrove.lnk' "$(user_dir)"; }
 
+# The Uninstall entry's values, read once by check_recorded_installation;
+# uninstall_entry NAME prints "TYPE DATA".
+uninstall_entry() {
+    awk -v n="$1" '$1 == n { sub(/^[^ ]+ /, ""); print; exit }' "$CASE_DIR/uninstall-entry.txt"
+}
+
 # The records of an installation into the Windows folder $1.
 check_recorded_installation() {
-    local target=$1
+    local target=$1 folder=${1%\\}
     check "Dir is the target folder as typed" equals "$(reg_value "$PRODUCT_KEY" Dir)" "$target"
+    reg_key_values "$UNINSTALL_KEY" >"$CASE_DIR/uninstall-entry.txt"
     check "Uninstall entry DisplayName" \
-        equals "$(reg_value "$UNINSTALL_KEY" DisplayName)" "ZQ Navigrove"
-    check "Uninstall entry UninstallString" \
-        equals "$(reg_value "$UNINSTALL_KEY" UninstallString)" "${target%\\}\\UnInst.exe"
+        equals "$(uninstall_entry DisplayName)" "REG_SZ ZQ Navigrove"
+    check "Uninstall entry UninstallString, quoted" \
+        equals "$(uninstall_entry UninstallString)" "REG_SZ \"$folder\\UnInst.exe\""
+    check "Uninstall entry QuietUninstallString, with /S" \
+        equals "$(uninstall_entry QuietUninstallString)" "REG_SZ \"$folder\\UnInst.exe\" /S"
+    check "Uninstall entry DisplayVersion" equals "$(uninstall_entry DisplayVersion)" "REG_SZ 3.20"
+    check "Uninstall entry DisplayIcon" \
+        equals "$(uninstall_entry DisplayIcon)" "REG_SZ $folder\\ZQNG.EXE"
+    check "Uninstall entry InstallLocation" \
+        equals "$(uninstall_entry InstallLocation)" "REG_SZ $folder\\"
+    check "Uninstall entry NoModify" equals "$(uninstall_entry NoModify)" "REG_DWORD 0x1"
+    check "Uninstall entry NoRepair" equals "$(uninstall_entry NoRepair)" "REG_DWORD 0x1"
     check "Start-menu group link exists" file_exists "$(start_menu_link)"
     check "Start-menu link points to ZQNG.EXE" \
-        link_mentions "$(start_menu_link)" "${target%\\}\\ZQNG.EXE"
+        link_mentions "$(start_menu_link)" "$folder\\ZQNG.EXE"
     check "desktop link exists" file_exists "$(desktop_link)"
     check "desktop link points to ZQNG.EXE" \
-        link_mentions "$(desktop_link)" "${target%\\}\\ZQNG.EXE"
+        link_mentions "$(desktop_link)" "$folder\\ZQNG.EXE"
 }

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# The installer as a Windows program: x86-64, GUI subsystem, only system
-# DLLs; dialog template 100 control by control; the picture, the icon, the
-# manifest and the version; the same build facts for the demo programs.
+# The installer as a Windows program: x86-64, GUI subsystem, only the
+# system's known DLLs; dialog template 100 control by control; the picture,
+# the icon, the manifest and the version; the same build facts and manifests
+# for the demo programs.
 source "$(dirname "$0")/wine_session.sh"
 source "$(dirname "$0")/windows.sh"
 source "$(dirname "$0")/product.sh"
 case_begin resources
 
-# Libraries every Windows installation has; nothing of a compiler's runtime.
+# Libraries every Windows installation has, and among them only known DLLs,
+# which the system always takes from System32, never from the folder the
+# program was started from (an installer's Downloads folder, the uninstaller's
+# temporary folder); nothing of a compiler's runtime, and not COMCTL32 (not a
+# known DLL: the common controls come through the manifest).
 system_dlls_only() {
     local dll bad=0
     x86_64-w64-mingw32-objdump -p "$1" >"$CASE_DIR/objdump.txt" || return 1
@@ -25,12 +30,29 @@ system_dlls_only() {
     done < <(sed -n 's/.*DLL Name: //p' "$CASE_DIR/objdump.txt")
     return $bad
 }
-check "ZQSETUP.EXE: PE32+ GUI program importing system DLLs only" system_dlls_only "$E2E_INSTALLER"
-check "ZQNG.EXE: PE32+ GUI program importing system DLLs only" system_dlls_only "$E2E_DEMO/ZQNG.EXE"
-check "UnInst.exe: PE32+ GUI program importing system DLLs only" \
+check "ZQSETUP.EXE: PE32+ GUI program importing known DLLs only" system_dlls_only "$E2E_INSTALLER"
+check "ZQNG.EXE: PE32+ GUI program importing known DLLs only" system_dlls_only "$E2E_DEMO/ZQNG.EXE"
+check "UnInst.exe: PE32+ GUI program importing known DLLs only" \
     system_dlls_only "$E2E_DEMO/UnInst.exe"
-check "UnInst.exe asks for administrator rights" \
-    grep -q 'requestedExecutionLevel level="requireAdministrator"' "$E2E_DEMO/UnInst.exe"
+# The demo programs carry their manifests byte for byte.
+manifest_embedded() {
+    python3 -c 'import sys; sys.exit(open(sys.argv[1], "rb").read().find(open(sys.argv[2], "rb").read()) < 0)' \
+        "$1" "$2"
+}
+sources=$(dirname "$0")/../..
+check "UnInst.exe carries demo/uninst.manifest (administrator rights)" \
+    manifest_embedded "$E2E_DEMO/UnInst.exe" "$sources/demo/uninst.manifest"
+check "ZQNG.EXE carries demo/zqng.manifest" \
+    manifest_embedded "$E2E_DEMO/ZQNG.EXE" "$sources/demo/zqng.manifest"
+# Apart from their names and rights, the same parts as the setup's: the
+# systems, common controls 6, DPI awareness.
+manifest_parts() {
+    grep -v -e 'name="ZQ\.' -e '<description>' -e 'requestedExecutionLevel' "$1"
+}
+for manifest in "$sources/demo/uninst.manifest" "$sources/demo/zqng.manifest"; do
+    check "$(basename "$manifest") has the setup manifest's parts" \
+        diff -u <(manifest_parts "$sources/resources/zqsetup.manifest") <(manifest_parts "$manifest")
+done
 
 cp "$E2E_INSTALLER" "$(drive_c)/ZQSETUP.EXE"
 wine_run "$CASE_DIR/resources.raw" "$E2E_PROBE" resources 'C:\ZQSETUP.EXE'
@@ -64,11 +86,21 @@ check "bitmap 1: 205 x 154, 16 colours" grep -qx 'BITMAP 1 size=205x154 bits=4' 
     "$CASE_DIR/resources.txt"
 check "icon 1: 32 x 32, 16 colours" grep -qx 'ICON 1 size=32x32 colours=16 bits=4' \
     "$CASE_DIR/resources.txt"
+# The manifest as the system reads it, line ends aside: administrator rights,
+# Windows 7, 8, 8.1 and 10/11, common controls 6, DPI awareness.
+manifest_is() {
+    equals "$(sed -n 's/^MANIFEST //p' "$CASE_DIR/resources.txt")" "$(tr -d '\r\n' <"$1")"
+}
+check "manifest is resources/zqsetup.manifest" manifest_is "$sources/resources/zqsetup.manifest"
+manifest_says() { grep -q "^MANIFEST .*$1" "$CASE_DIR/resources.txt"; }
 check "manifest asks for administrator rights" \
-    grep -q '^MANIFEST .*requestedExecutionLevel level="requireAdministrator"' \
-    "$CASE_DIR/resources.txt"
-check "manifest declares DPI awareness" grep -q '^MANIFEST .*<dpiAware[^>]*>true</dpiAware>' \
-    "$CASE_DIR/resources.txt"
+    manifest_says 'requestedExecutionLevel level="requireAdministrator"'
+check "manifest declares Windows 7, 8, 8.1 and 10/11" manifest_says \
+    '35138b9a-5d96-4fbd-8e2d-a2440225f93a.*4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38.*1f676c76-80e1-4239-95bb-83d0f6d0da78.*8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a'
+check "manifest asks for common controls 6" \
+    manifest_says 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"'
+check "manifest declares DPI awareness" manifest_says '<dpiAware[^>]*>true</dpiAware>'
+
 check "version 3.20" grep -qx 'VERSION 3.20.0.0' "$CASE_DIR/resources.txt"
 
 # The archive behind the image: where the setup looks for it, every file

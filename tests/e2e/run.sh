@@ -18,6 +18,7 @@ E2E_DIR=$(realpath -m "${ZQ_E2E_DIR:-build/e2e}")
 export E2E_DIR
 export E2E_TEMPLATE=$E2E_DIR/template
 export E2E_PROBE=$E2E_DIR/probe.exe
+export E2E_HUNG_WINDOW=$E2E_DIR/hung_window.exe
 export E2E_INSTALLER=$E2E_DIR/ZQSETUP.EXE
 export E2E_DEMO
 E2E_DEMO=$(realpath -m "${ZQ_MINGW_BUILD:-build/mingw}/demo/product")
@@ -28,7 +29,8 @@ source $here/windows.sh
 cases=("$@")
 if [ ${#cases[@]} = 0 ]; then
     cases=(resources fresh_install german_only update_install missing_drive
-        folder_browser running_product damaged_installer signed_installer uninstall)
+        folder_browser running_product hung_product damaged_installer signed_installer uninstall
+        silent_install)
 fi
 
 fail_setup() {
@@ -41,7 +43,9 @@ rm -rf "$E2E_DIR/cases" "$E2E_DIR/artifacts"
 mkdir -p "$E2E_DIR/logs" "$E2E_DIR/artifacts"
 bash scripts/build-installer.sh "$E2E_INSTALLER" >"$E2E_DIR/logs/build.log" 2>&1 ||
     { tail -n 30 "$E2E_DIR/logs/build.log"; fail_setup "the installer could not be built"; }
-build_probe "$E2E_PROBE" || fail_setup "the probe could not be built"
+build_program probe.cpp "$E2E_PROBE" -lgdi32 || fail_setup "the probe could not be built"
+build_program hung_window.cpp "$E2E_HUNG_WINDOW" -mwindows ||
+    fail_setup "hung_window.exe could not be built"
 echo "e2e: booting the template prefix"
 make_template_prefix "$E2E_TEMPLATE"
 [ -d "$E2E_TEMPLATE/drive_c" ] || fail_setup "wineboot failed (see $E2E_TEMPLATE.boot.log)"

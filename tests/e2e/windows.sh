@@ -2,10 +2,14 @@
 # text, check state and rectangle of every control), clicks and keys through
 # xdotool, message boxes, screenshots.
 
-# The probe: a console program of ours that reads windows from inside Wine.
-build_probe() {
-    x86_64-w64-mingw32-g++ -Wall -Wextra -Werror -O2 -static -s -o "$1" \
-        "$(dirname "${BASH_SOURCE[0]}")/probe.cpp" -lgdi32
+# The tests' own Windows programs: the probe, a console program that reads
+# windows from inside Wine, and stand-ins such as hung_window.exe.
+#   build_program SOURCE OUTPUT [COMPILER ARGUMENTS...]
+build_program() {
+    local source=$1 out=$2
+    shift 2
+    x86_64-w64-mingw32-g++ -Wall -Wextra -Werror -O2 -static -s -o "$out" \
+        "$(dirname "${BASH_SOURCE[0]}")/$source" "$@"
 }
 
 # Waits until a window with exactly this caption is shown and writes the

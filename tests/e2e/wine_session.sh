@@ -8,7 +8,8 @@
 # exits nonzero when a check failed.
 #
 # Environment (set by run.sh): E2E_DIR (work folder), E2E_TEMPLATE (a booted
-# prefix to copy), E2E_INSTALLER, E2E_PROBE, E2E_DEMO (the unpacked product).
+# prefix to copy), E2E_INSTALLER, E2E_PROBE, E2E_HUNG_WINDOW, E2E_DEMO (the
+# unpacked product).
 
 export WINEARCH=win64
 # The installer's archive holds the product files' times as local times in

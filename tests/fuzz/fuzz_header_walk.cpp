@@ -37,8 +37,13 @@ int fuzz_header_walk(const uint8_t *data, size_t size) {
             if (memchr(ctx->file_name, 0, sizeof ctx->file_name) == nullptr)
                 fuzz_fail("file name without its NUL");
             if (ctx->block_header.head_type == head_type_file) {
-                if (strchr(ctx->file_name, '/') || ctx->file_header.name_size > 259)
+                const FileHeader &h = ctx->file_header;
+                if (strchr(ctx->file_name, '/') || h.name_size > 259)
                     fuzz_fail("file name not normalised");
+                // Each entry's data lies behind its own header and name.
+                if (!(h.head_flags & flag_has_data) || h.head_size < 32 + h.name_size ||
+                    int64_t(ctx->block_start) + h.head_size + h.pack_size != ctx->next_block)
+                    fuzz_fail("file data not behind its own header");
                 normalize_attributes(ctx);
                 if (ctx->file_header.host_os > 3)
                     fuzz_fail("host system not normalised");

@@ -1,12 +1,13 @@
 // The Windows model of windows: modal dialogs built from the program's
 // resource templates, their controls, other programs' top-level windows, the
-// desktop, device contexts, fonts, cursors, message boxes.
+// desktop, device contexts, fonts, bitmaps, cursors, message boxes.
 //
 // A window handle is its index in one table plus one, so a stale or foreign
 // handle is recognised instead of followed. Dialog procedures are called
 // directly: the model has no message queue, just as the setup has no
 // message loop of its own.
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -28,16 +29,24 @@ struct HostWindow {
     bool visible;
     bool exists;
     HFONT font;
+    HANDLE image; // a picture control's bitmap
     RECT rect;
     // Dialogs.
     DLGPROC proc;
     bool ended;
+    bool destroyed;
     INT_PTR result;
     HWND focus;
     // Foreign windows.
     int vanish_after;
     int destroy_count;
     DWORD busy_ms;
+};
+
+struct HostImage {
+    LONG width;
+    LONG height;
+    bool live;
 };
 
 struct WindowState {
@@ -52,6 +61,9 @@ struct WindowState {
     bool font_fails = false;
     LOGFONTA last_font = {};
     int fonts_created = 0;
+    std::vector<HostImage> images;
+    std::function<void(int, const std::string &)> repaint_hook;
+    bool ghosting_disabled = false;
     HCURSOR cursor = reinterpret_cast<HCURSOR>(uintptr_t(32512));
 };
 
@@ -63,11 +75,43 @@ WindowState &state() {
 struct Resources {
     const HostDialogTemplate *templates;
     int count;
+    const HostBitmapResource *bitmaps;
+    int bitmap_count;
 };
 
 Resources &resources() {
-    static Resources r = {nullptr, 0};
+    static Resources r = {nullptr, 0, nullptr, 0};
     return r;
+}
+
+// A bitmap resource at cx by cy pixels (0: its own size); nullptr when the
+// resources hold no bitmap of that id.
+HANDLE load_bitmap(int id, int cx, int cy) {
+    for (int i = 0; i < resources().bitmap_count; ++i) {
+        const HostBitmapResource &bitmap = resources().bitmaps[i];
+        if (bitmap.id != id)
+            continue;
+        state().images.push_back({cx ? cx : bitmap.width, cy ? cy : bitmap.height, true});
+        return reinterpret_cast<HANDLE>(uintptr_t(0x30000 + state().images.size()));
+    }
+    return nullptr;
+}
+
+HostImage *image_of(HANDLE image) {
+    uintptr_t n = reinterpret_cast<uintptr_t>(image);
+    if (n <= 0x30000 || n > 0x30000 + state().images.size())
+        return nullptr;
+    return &state().images[n - 0x30001];
+}
+
+// The dialog font's average character cell at the screen's resolution: 6 by
+// 13 pixels at 96 dpi. Dialog units are a quarter of its width and an eighth
+// of its height.
+LONG units_to_x(LONG units) {
+    return MulDiv(int(units), MulDiv(6, state().dpi, 96), 4);
+}
+LONG units_to_y(LONG units) {
+    return MulDiv(int(units), MulDiv(13, state().dpi, 96), 8);
 }
 
 // nullptr for an id the program's resources do not hold.
@@ -139,6 +183,21 @@ void set_visible(HostWindow *w, bool visible) {
     w->visible = visible;
 }
 
+// WM_DESTROY to a window of another program. It handles it in busy_ms, or
+// not within limit_ms: then the caller stops waiting and the window stays.
+bool destroy_foreign(HostWindow *w, DWORD limit_ms) {
+    state().events.push_back("destroy " + w->class_name);
+    ++w->destroy_count;
+    if (w->busy_ms > limit_ms) {
+        Sleep(limit_ms);
+        return false;
+    }
+    Sleep(w->busy_ms);
+    if (w->vanish_after && w->destroy_count >= w->vanish_after)
+        w->exists = false;
+    return true;
+}
+
 } // namespace
 
 void host_reset_windows() {
@@ -172,7 +231,13 @@ BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
 }
 
 void host_set_dialog_templates(const HostDialogTemplate *templates, int count) {
-    resources() = Resources{templates, count};
+    resources().templates = templates;
+    resources().count = count;
+}
+
+void host_set_bitmap_resources(const HostBitmapResource *bitmaps, int count) {
+    resources().bitmaps = bitmaps;
+    resources().bitmap_count = count;
 }
 
 HWND host_dialog_start(int template_id, DLGPROC proc, LPARAM param) {
@@ -181,7 +246,7 @@ HWND host_dialog_start(int template_id, DLGPROC proc, LPARAM param) {
         return nullptr;
     HostWindow d = blank_window(window_dialog);
     d.proc = proc;
-    d.rect = {0, 0, t->width_units * 6 / 4, t->height_units * 13 / 8};
+    d.rect = {0, 0, units_to_x(t->width_units), units_to_y(t->height_units)};
     HWND dialog = add_window(d);
     size_t dialog_index = state().windows.size() - 1;
     for (int i = 0; i < t->control_count; ++i) {
@@ -192,6 +257,8 @@ HWND host_dialog_start(int template_id, DLGPROC proc, LPARAM param) {
         w.control_kind = c.kind;
         w.text = c.text;
         w.visible = c.visible;
+        if (c.kind == host_picture && c.text[0] == '#')
+            w.image = load_bitmap(atoi(c.text + 1), 0, 0);
         add_window(w);
     }
     state().current_dialog = dialog_index + 1;
@@ -297,16 +364,42 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         return 0;
     if (w->kind == window_control && message == WM_SETFONT)
         w->font = reinterpret_cast<HFONT>(wparam);
+    if (w->kind == window_control && w->control_kind == host_picture && message == STM_SETIMAGE &&
+        wparam == IMAGE_BITMAP) {
+        HANDLE previous = w->image;
+        w->image = reinterpret_cast<HANDLE>(lparam);
+        return reinterpret_cast<LRESULT>(previous);
+    }
     if (w->kind == window_browser && message == BFFM_SETSELECTIONA)
         host_note_browse_selection(wparam, lparam);
-    if (w->kind == window_foreign && message == WM_DESTROY) {
-        state().events.push_back("destroy " + w->class_name);
-        ++w->destroy_count;
-        Sleep(w->busy_ms);
-        if (w->vanish_after && w->destroy_count >= w->vanish_after)
-            w->exists = false;
-    }
+    if (w->kind == window_foreign && message == WM_DESTROY)
+        destroy_foreign(w, host_window_hung);
     return 0;
+}
+
+LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT,
+                            UINT timeout_ms, PDWORD_PTR result) {
+    HostWindow *w = window_of(window);
+    if (result)
+        *result = 0;
+    if (!w || !w->exists)
+        return 0;
+    if (w->kind == window_foreign && message == WM_DESTROY)
+        return destroy_foreign(w, timeout_ms) ? 1 : 0;
+    LRESULT answer = SendMessageA(window, message, wparam, lparam);
+    if (result)
+        *result = DWORD_PTR(answer);
+    return 1;
+}
+
+BOOL UpdateWindow(HWND window) {
+    HostWindow *w = window_of(window);
+    if (!w || !w->exists)
+        return FALSE;
+    bool shown = w->visible && (w->kind != window_control || state().windows[w->dialog].visible);
+    if (shown && state().repaint_hook)
+        state().repaint_hook(w->kind == window_control ? w->id : 0, w->text);
+    return TRUE;
 }
 
 LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -358,6 +451,19 @@ HWND FindWindowA(LPCSTR class_name, LPCSTR window_name) {
     return nullptr;
 }
 
+BOOL MapDialogRect(HWND dialog, LPRECT rect) {
+    HostWindow *d = window_of(dialog);
+    if (!d || d->kind != window_dialog || !rect)
+        return FALSE;
+    *rect = {units_to_x(rect->left), units_to_y(rect->top), units_to_x(rect->right),
+             units_to_y(rect->bottom)};
+    return TRUE;
+}
+
+void DisableProcessWindowsGhosting() {
+    state().ghosting_disabled = true;
+}
+
 HDC GetDC(HWND) {
     ++state().open_dcs;
     return reinterpret_cast<HDC>(uintptr_t(0x1000 + state().open_dcs));
@@ -397,6 +503,21 @@ HFONT CreateFontIndirectA(const LOGFONTA *font) {
     return reinterpret_cast<HFONT>(uintptr_t(0x2000 + state().fonts_created));
 }
 
+HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT) {
+    uintptr_t id = reinterpret_cast<uintptr_t>(name);
+    if (instance != GetModuleHandleA(nullptr) || type != IMAGE_BITMAP || id > 0xffff)
+        return nullptr;
+    return load_bitmap(int(id), cx, cy);
+}
+
+BOOL DeleteObject(HGDIOBJ object) {
+    HostImage *image = image_of(object);
+    if (!image || !image->live)
+        return FALSE;
+    image->live = false;
+    return TRUE;
+}
+
 HCURSOR LoadCursorA(HINSTANCE, LPCSTR name) {
     return reinterpret_cast<HCURSOR>(reinterpret_cast<uintptr_t>(name));
 }
@@ -430,6 +551,11 @@ int host_dialog_click(int id) {
     if (control->control_kind == host_check_box)
         control->checked = !control->checked;
     d->proc(dialog, WM_COMMAND, WPARAM(uint16_t(id)), LPARAM(control_handle(dialog, id)));
+    d = window_of(dialog);
+    if (d->ended && !d->destroyed) {
+        d->destroyed = true;
+        d->proc(dialog, WM_DESTROY, 0, 0);
+    }
     return 0;
 }
 
@@ -508,6 +634,31 @@ HCURSOR host_current_cursor() {
 }
 HCURSOR host_wait_cursor() {
     return LoadCursorA(nullptr, IDC_WAIT);
+}
+
+int host_live_images() {
+    int live = 0;
+    for (const HostImage &image : state().images)
+        live += image.live ? 1 : 0;
+    return live;
+}
+
+HANDLE host_dialog_image(int id) {
+    HostWindow *control = current_control(id);
+    return control ? control->image : nullptr;
+}
+
+RECT host_image_rect(HANDLE image) {
+    const HostImage *found = image_of(image);
+    return found ? RECT{0, 0, found->width, found->height} : RECT{0, 0, 0, 0};
+}
+
+void host_set_repaint_hook(std::function<void(int, const std::string &)> hook) {
+    state().repaint_hook = hook;
+}
+
+bool host_window_ghosting_disabled() {
+    return state().ghosting_disabled;
 }
 
 HWND host_add_window(const char *class_name, const char *title, int vanish_after, DWORD busy_ms) {

@@ -38,7 +38,15 @@ struct HostDialogTemplate {
 };
 // The program's dialog templates, found by id (none until set). They belong
 // to the program under test, not to the model: host_shell_reset keeps them.
+// A picture control's text names its bitmap resource, "#1" for bitmap 1.
 void host_set_dialog_templates(const HostDialogTemplate *templates, int count);
+// The program's bitmap resources, by id, with their own size in pixels.
+struct HostBitmapResource {
+    int id;
+    int width;
+    int height;
+};
+void host_set_bitmap_resources(const HostBitmapResource *bitmaps, int count);
 
 // Creates the dialog of template_id and sends WM_INITDIALOG to proc; the
 // new dialog becomes the current one that the calls below act on. nullptr
@@ -52,7 +60,8 @@ void host_set_dialog_driver(std::function<void(HWND dialog)> driver);
 // template.
 HINSTANCE host_dialog_instance();
 // A click on a control: a visible check box toggles first, then the dialog
-// gets WM_COMMAND with the id. Returns -1 (and does nothing) for a control
+// gets WM_COMMAND with the id; a dialog that ended on it gets WM_DESTROY, as
+// the modal loop destroys it. Returns -1 (and does nothing) for a control
 // that does not exist, is hidden, or when the dialog has ended.
 int host_dialog_click(int id);
 // Typing: replaces the text of an edit box.
@@ -81,9 +90,23 @@ int host_fonts_created();
 HCURSOR host_current_cursor();
 HCURSOR host_wait_cursor();
 
+// Bitmaps LoadImageA made and DeleteObject has not freed (a picture
+// control's own bitmap from the template included); the image a picture
+// control shows (nullptr: none) and an image's size in pixels.
+int host_live_images();
+HANDLE host_dialog_image(int id);
+RECT host_image_rect(HANDLE image);
+// Called by UpdateWindow on a visible control with the control's id and the
+// text it paints (nullptr: nothing is called).
+void host_set_repaint_hook(std::function<void(int id, const std::string &text)> hook);
+bool host_window_ghosting_disabled();
+
 // A top-level window of another program that FindWindowA can find. It goes
-// away on the vanish_after-th WM_DESTROY (0: never); each WM_DESTROY costs
-// busy_ms on the virtual clock.
+// away on the vanish_after-th WM_DESTROY (0: never); handling a WM_DESTROY
+// takes it busy_ms on the virtual clock, host_window_hung when its thread no
+// longer handles messages at all (a plain send then waits for ever, which
+// the clock shows as that many milliseconds).
+constexpr DWORD host_window_hung = 0xFFFFFFFFu;
 HWND host_add_window(const char *class_name, const char *title, int vanish_after, DWORD busy_ms);
 int host_window_destroy_count(HWND window);
 bool host_window_exists(HWND window);

@@ -198,17 +198,26 @@ void host_registry_set(HKEY root, const char *key, const char *name, const char 
     RegCloseKey(handle);
 }
 
-bool host_registry_get(HKEY root, const char *key, const char *name, std::string *value) {
+bool host_registry_get_raw(HKEY root, const char *key, const char *name, DWORD *type,
+                           std::string *data) {
     auto found_key = state().keys.find(key_path(root, key));
     if (found_key == state().keys.end())
         return false;
     auto found = found_key->second.find(lower(name ? name : ""));
     if (found == found_key->second.end())
         return false;
-    if (value) {
-        const std::string &data = found->second.data;
+    *type = found->second.type;
+    *data = found->second.data;
+    return true;
+}
+
+bool host_registry_get(HKEY root, const char *key, const char *name, std::string *value) {
+    DWORD type = 0;
+    std::string data;
+    if (!host_registry_get_raw(root, key, name, &type, &data))
+        return false;
+    if (value)
         *value = data.substr(0, data.find('\0'));
-    }
     return true;
 }
 

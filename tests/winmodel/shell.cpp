@@ -39,6 +39,7 @@ struct ShellState {
     HostBrowseRecord browse = {};
     int ole_initialized = 0;
     int ole_uninitialized = 0;
+    bool ole_fails = false;
     bool link_unavailable = false;
     int live_item_lists = 0;
     int live_references = 0;
@@ -261,6 +262,7 @@ PIDLIST_ABSOLUTE SHBrowseForFolderA(LPBROWSEINFOA info) {
     record.flags = info->ulFlags;
     record.had_root = info->pidlRoot != nullptr;
     record.had_callback = info->lpfn != nullptr;
+    record.com_ready = state().ole_initialized > state().ole_uninitialized;
     record.preselected.clear();
     HWND browser = host_open_browser_window();
     if (info->lpfn)
@@ -276,7 +278,10 @@ void host_note_browse_selection(WPARAM is_path, LPARAM selection) {
         state().browse.preselected = reinterpret_cast<const ITEMIDLIST *>(selection)->path;
 }
 
+// Counts successful initialisations only: a failed one is not to be undone.
 HRESULT OleInitialize(LPVOID) {
+    if (state().ole_fails)
+        return HRESULT(0x80010106u); // RPC_E_CHANGED_MODE
     ++state().ole_initialized;
     return S_OK;
 }
@@ -329,6 +334,9 @@ int host_ole_initialize_count() {
 }
 int host_ole_uninitialize_count() {
     return state().ole_uninitialized;
+}
+void host_set_ole_initialize_fails(bool fails) {
+    state().ole_fails = fails;
 }
 void host_set_shell_link_unavailable(bool unavailable) {
     state().link_unavailable = unavailable;

@@ -29,12 +29,16 @@ struct HostBrowseRecord {
     UINT flags;
     bool had_root;
     bool had_callback;
+    bool com_ready;          // COM initialised on the thread when the browser opened
     std::string preselected; // path selected through BFFM_SETSELECTIONA
 };
 const HostBrowseRecord &host_browse_record();
 
+// Successful OleInitialize calls, and OleUninitialize calls.
 int host_ole_initialize_count();
 int host_ole_uninitialize_count();
+// When set, OleInitialize fails (as on a thread whose COM mode differs).
+void host_set_ole_initialize_fails(bool fails);
 // When set, CoCreateInstance of the shell link fails.
 void host_set_shell_link_unavailable(bool unavailable);
 // A link file written by the model's shell-link object.

@@ -1,5 +1,7 @@
 // The Windows model of a few KERNEL32 calls: the module's own path, the
-// Windows folder, the error mode, code-page conversion and a virtual clock.
+// Windows folder, the error mode, the DLL search, code-page conversion and a
+// virtual clock.
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -11,6 +13,10 @@ struct SystemState {
     std::string module_path = "C:\\SETUP.EXE";
     std::string windows_directory = "C:\\WINDOWS";
     UINT error_mode = 0;
+    bool old_system = false;
+    DWORD default_dll_directories = 0;
+    bool dll_directory_set = false;
+    std::string dll_directory;
     DWORD clock = 0;
 };
 
@@ -30,6 +36,15 @@ size_t copy_cut(const std::string &text, char *buffer, size_t size) {
     return n;
 }
 
+// Modules by handle: the program itself and KERNEL32.
+HMODULE const program_module = reinterpret_cast<HMODULE>(uintptr_t(0x400000));
+HMODULE const kernel32_module = reinterpret_cast<HMODULE>(uintptr_t(0x7ff80000));
+
+BOOL WINAPI set_default_dll_directories(DWORD flags) {
+    state().default_dll_directories = flags;
+    return TRUE;
+}
+
 } // namespace
 
 void host_reset_system() {
@@ -46,6 +61,42 @@ void host_set_windows_directory(const char *windows_path) {
 
 UINT host_error_mode() {
     return state().error_mode;
+}
+
+void host_set_old_system(bool old) {
+    state().old_system = old;
+}
+
+DWORD host_default_dll_directories() {
+    return state().default_dll_directories;
+}
+
+bool host_dll_directory(std::string *path) {
+    if (state().dll_directory_set && path)
+        *path = state().dll_directory;
+    return state().dll_directory_set;
+}
+
+HMODULE GetModuleHandleA(LPCSTR name) {
+    if (!name)
+        return program_module;
+    std::string lower;
+    for (const char *p = name; *p; ++p)
+        lower += char(tolower(static_cast<unsigned char>(*p)));
+    return lower == "kernel32.dll" || lower == "kernel32" ? kernel32_module : nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+    if (module != kernel32_module || !name || state().old_system ||
+        strcmp(name, "SetDefaultDllDirectories") != 0)
+        return nullptr;
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(set_default_dll_directories));
+}
+
+BOOL SetDllDirectoryA(LPCSTR path) {
+    state().dll_directory_set = path != nullptr;
+    state().dll_directory = path ? path : "";
+    return TRUE;
 }
 
 UINT SetErrorMode(UINT mode) {
