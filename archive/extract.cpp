@@ -77,6 +77,14 @@ void report_install_error(HWND window, const char *caption) {
         MessageBoxA(window, text, caption, MB_ICONERROR);
 }
 
+// "Cannot install file.": through the caller's hook when it has one.
+static void report_error(HWND window, const ExtractionContext *ctx, const char *caption) {
+    if (ctx->options && ctx->options->on_error)
+        ctx->options->on_error(window, caption, ctx->options->user);
+    else
+        report_install_error(window, caption);
+}
+
 uint16_t name_start(const char *path) {
     uint16_t start = 0;
     for (uint16_t i = 0; path[i]; ++i)
@@ -209,7 +217,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     // Data that runs past the archive's end (a cut download) cannot give a
     // complete file: the entry fails before anything is created for it.
     if (ctx->next_block > ctx->archive_end) {
-        report_install_error(window, ctx->file_name);
+        report_error(window, ctx, ctx->file_name);
         return extraction_bad_file;
     }
     seek_stream(ctx->archive_stream, ctx->next_block - int32_t(header.pack_size), seek_from_start);
@@ -223,7 +231,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
         memcpy(path + folder_len, ctx->file_name, name_len + 1);
     }
     if (!test_only && !(fits && name_stays_inside(ctx->file_name))) {
-        report_install_error(window, ctx->file_name);
+        report_error(window, ctx, ctx->file_name);
         return fits ? extraction_unsafe_name : extraction_failed;
     }
 
@@ -234,7 +242,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     ctx->path_kind =
         test_only ? below_missing : platform_probe_below(ctx->target_folder, ctx->file_name);
     if (ctx->path_kind == below_through_link || ctx->path_kind == below_special) {
-        report_install_error(window, ctx->file_name);
+        report_error(window, ctx, ctx->file_name);
         return extraction_unsafe_name;
     }
 
@@ -254,7 +262,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
     if (write) {
         output = test_only ? test_output : create_output(ctx);
         if (!output) {
-            report_install_error(window, path);
+            report_error(window, ctx, path);
             result = extraction_failed;
             write = false;
         } else if (!test_only) {
@@ -302,7 +310,7 @@ static ExtractionResult process_entry(HWND window, ExtractionContext *ctx, bool 
         close_stream(output);
     ctx->output_stream = nullptr;
     if (bad) {
-        report_install_error(window, ctx->file_name);
+        report_error(window, ctx, ctx->file_name);
         // A file that failed its check must not pass for an installed one:
         // when it cannot be removed, it is at least emptied.
         if (!test_only)
@@ -391,7 +399,7 @@ ExtractionResult extract_archive_ex(HWND window, const char *archive_path, char 
     // the dialog must see that the installation failed: named by the setup's
     // own file.
     if (result == extraction_bad_archive)
-        report_install_error(window, archive_path + name_start(archive_path));
+        report_error(window, ctx, archive_path + name_start(archive_path));
     free_extraction_context(ctx);
     return result;
 }

@@ -43,6 +43,9 @@ struct ExtractOptions {
     // Called after each file entry with the run's result so far (tools print it).
     void (*on_entry)(const ExtractionContext *ctx, int32_t result, void *user);
     void *user;
+    // Called in place of report_install_error, so that a caller without a
+    // dialog can keep or show the message its own way.
+    void (*on_error)(HWND window, const char *caption, void *user);
 };
 
 // extract_archive with options; extract_archive itself is this with none.

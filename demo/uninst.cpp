@@ -10,6 +10,11 @@
 // Uninstall entry and the recorded install folder, reports, and has its own
 // file removed at the next restart.
 //
+// "/S" (the Uninstall entry's QuietUninstallString, for deployment tools)
+// asks nothing and reports nothing: the original starts the copy with
+// "/remove PID PATH /S" and ends with exit code 0 at once; the copy finishes
+// the removal a moment later.
+//
 // Only the files the product consists of are removed, never a whole folder
 // tree: a user who installed into a folder of their own keeps its other
 // files. Registry values are removed only when they still describe this
@@ -172,7 +177,7 @@ static void remove_product(const char *folder, const char *uninstaller) {
 }
 
 // Stage two: runs from the temporary copy.
-static int remove_stage(DWORD parent, const char *uninstaller) {
+static int remove_stage(DWORD parent, const char *uninstaller, bool silent) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, parent);
     if (process) {
         WaitForSingleObject(process, 30000);
@@ -184,7 +189,8 @@ static int remove_stage(DWORD parent, const char *uninstaller) {
         return 1;
     const Texts *texts = texts_for(folder);
     remove_product(folder, uninstaller);
-    MessageBoxW(NULL, texts->done, caption, MB_OK | MB_ICONINFORMATION);
+    if (!silent)
+        MessageBoxW(NULL, texts->done, caption, MB_OK | MB_ICONINFORMATION);
 
     char self[MAX_PATH];
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
@@ -193,8 +199,41 @@ static int remove_stage(DWORD parent, const char *uninstaller) {
     return 0;
 }
 
-// Stage one: asks, then hands over to a copy outside the install folder.
-static int ask_stage(void) {
+// Copies this program into the temporary folder under a name of its own,
+// created exclusively: whatever already stands in the folder, a file or a
+// link planted under a name the copy might take, is never written over or
+// through. copy receives the name; 0 on success.
+static int copy_to_temp(const char *self, const char *temp, char *copy, size_t size) {
+    HANDLE source = CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (source == INVALID_HANDLE_VALUE)
+        return 1;
+    HANDLE target = INVALID_HANDLE_VALUE;
+    for (DWORD attempt = 0; attempt < 100 && target == INVALID_HANDLE_VALUE; ++attempt) {
+        snprintf(copy, size, "%sZQUnInst-%lx-%lx.exe", temp, (unsigned long)GetCurrentProcessId(),
+                 (unsigned long)(GetTickCount() + attempt));
+        target = CreateFileA(copy, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        DWORD error = GetLastError();
+        if (target == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS &&
+            error != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    int failed = target == INVALID_HANDLE_VALUE;
+    static char buffer[65536];
+    DWORD got = 0, put = 0;
+    while (!failed && ReadFile(source, buffer, sizeof buffer, &got, NULL) && got > 0)
+        failed = !WriteFile(target, buffer, got, &put, NULL) || put != got;
+    CloseHandle(source);
+    if (target != INVALID_HANDLE_VALUE) {
+        failed |= !CloseHandle(target);
+        if (failed)
+            DeleteFileA(copy);
+    }
+    return failed;
+}
+
+// Stage one: asks (unless silent), then hands over to a copy outside the
+// install folder.
+static int ask_stage(bool silent) {
     char self[MAX_PATH];
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
     if (n == 0 || n >= sizeof self)
@@ -204,39 +243,41 @@ static int ask_stage(void) {
     if (cut_to_folder(folder))
         return 1;
     const Texts *texts = texts_for(folder);
-    if (MessageBoxW(NULL, texts->question, caption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    if (!silent && MessageBoxW(NULL, texts->question, caption, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return 0;
 
     char temp[MAX_PATH];
     char copy[MAX_PATH + 32];
     char command[3 * MAX_PATH];
     DWORD t = GetTempPathA(sizeof temp, temp);
-    if (t > 0 && t < sizeof temp) {
-        snprintf(copy, sizeof copy, "%sZQUnInst.exe", temp);
-        snprintf(command, sizeof command, "\"%s\" /remove %lu \"%s\"", copy,
-                 (unsigned long)GetCurrentProcessId(), self);
+    if (t > 0 && t < sizeof temp && copy_to_temp(self, temp, copy, sizeof copy) == 0) {
+        snprintf(command, sizeof command, "\"%s\" /remove %lu \"%s\"%s", copy,
+                 (unsigned long)GetCurrentProcessId(), self, silent ? " /S" : "");
         STARTUPINFOA startup;
         PROCESS_INFORMATION info;
         memset(&startup, 0, sizeof startup);
         startup.cb = sizeof startup;
-        if (CopyFileA(self, copy, FALSE) &&
-            CreateProcessA(copy, command, NULL, NULL, FALSE, 0, NULL, temp, &startup, &info)) {
+        if (CreateProcessA(copy, command, NULL, NULL, FALSE, 0, NULL, temp, &startup, &info)) {
             CloseHandle(info.hThread);
             CloseHandle(info.hProcess);
             return 0;
         }
+        DeleteFileA(copy);
     }
     // No copy could be started: remove everything else now and this file at
     // the next restart.
     remove_product(folder, self);
     MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-    MessageBoxW(NULL, texts->done, caption, MB_OK | MB_ICONINFORMATION);
+    if (!silent)
+        MessageBoxW(NULL, texts->done, caption, MB_OK | MB_ICONINFORMATION);
     return 0;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     restrict_dll_search();
-    if (__argc == 4 && strcmp(__argv[1], "/remove") == 0)
-        return remove_stage((DWORD)strtoul(__argv[2], NULL, 10), __argv[3]);
-    return ask_stage();
+    bool silent = __argc > 1 && _stricmp(__argv[__argc - 1], "/S") == 0;
+    int plain = __argc - (silent ? 1 : 0);
+    if (plain == 4 && strcmp(__argv[1], "/remove") == 0)
+        return remove_stage((DWORD)strtoul(__argv[2], NULL, 10), __argv[3], silent);
+    return ask_stage(silent);
 }

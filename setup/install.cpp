@@ -1,8 +1,10 @@
-// The OK button's work, in an order the user can rely on: nothing is created
-// or written before the typed folder is accepted (not empty, and short enough
-// for every path built below it); "Dir" is recorded before the extraction, so
-// a failed run still proposes the same folder next time; the shortcut,
-// registry and INI steps after a good extraction never fail the installation.
+// The installation, behind the dialog's OK button and the unattended setup
+// alike, in an order the user can rely on: nothing is created or written
+// before the folder is accepted (not empty, and short enough for every path
+// built below it); "Dir" is recorded before the extraction, so a failed run
+// still proposes the same folder next time; the shortcut, registry and INI
+// steps after a good extraction never fail the installation. Only the dialog
+// and the messages depend on who asked; the steps are the same.
 #include "setup/install.h"
 
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "setup/paths.h"
 #include "setup/product.h"
 #include "setup/setup_ids.h"
+#include "setup/setup_log.h"
 #include "setup/setup_state.h"
 #include "setup/shell_links.h"
 
@@ -23,11 +26,19 @@ static const char uninstall_key_base[] =
 static const char uninstaller_name[] = "UnInst.exe";
 static const char language_key[] = "Language";
 
-// A message in the setup's language; none while the language is unset.
-static void show_error(HWND dialog, const char *english, const char *german, const char *caption) {
-    if (ui_language == ui_language_english || ui_language == ui_language_german)
-        MessageBoxA(dialog, ui_language == ui_language_english ? english : german, caption,
-                    MB_ICONERROR);
+// A message for the person at the screen, kept in the log in English. An
+// error (with its German text) is shown in the setup's language, and not
+// while that is unset; the success message is English only.
+static void report_message(const InstallReport &report, UINT icon, const char *english,
+                           const char *german, const char *caption) {
+    log_line(report.log, "message: %s (%s)", english, caption);
+    if (report.silent)
+        return;
+    if (!german)
+        MessageBoxA(report.dialog, english, caption, icon);
+    else if (ui_language == ui_language_english || ui_language == ui_language_german)
+        MessageBoxA(report.dialog, ui_language == ui_language_english ? english : german, caption,
+                    icon);
 }
 
 // Whether every path built below folder fits the 260-character buffers: the
@@ -93,13 +104,18 @@ void write_uninstall_entry(const char *folder, uint64_t bytes_written) {
     // there is one.
     char uninstaller[MAX_PATH];
     char command[MAX_PATH + 2];
+    char quiet_command[MAX_PATH + 5];
     char main_program[MAX_PATH];
     join_path(uninstaller, folder, uninstaller_name);
     snprintf(command, sizeof command, "\"%s\"", uninstaller);
+    // The uninstaller's own switch for a removal without questions, which
+    // deployment tools run.
+    snprintf(quiet_command, sizeof quiet_command, "%s /S", command);
     join_path(main_program, folder, main_program_name);
     uint64_t kib = (bytes_written + 1023) / 1024;
     set_string_value(key, "DisplayName", product_name);
     set_string_value(key, "UninstallString", command);
+    set_string_value(key, "QuietUninstallString", quiet_command);
     set_string_value(key, "DisplayVersion", product_version);
     set_string_value(key, "DisplayIcon", main_program);
     set_string_value(key, "InstallLocation", folder);
@@ -132,32 +148,56 @@ void write_language_setting(const char *ini_path) {
         WritePrivateProfileStringA(product_name, language_key, last->suffix + 1, ini_path);
 }
 
-// Adds up the bytes of the files the extraction wrote: entries that ended
-// well and were neither folders nor passed over (a language not chosen, the
-// kept settings file).
-static void count_written_bytes(const ExtractionContext *ctx, int32_t result, void *user) {
+// One installation's own state, for the driver's hooks.
+struct InstallRun {
+    const InstallReport *report;
+    uint64_t bytes_written;
+};
+
+// After each entry: adds up the bytes of the files the extraction wrote
+// (entries that ended well and were neither folders nor passed over: a
+// language not chosen, the kept settings file), and logs the entry.
+static void note_entry(const ExtractionContext *ctx, int32_t result, void *user) {
+    InstallRun *run = static_cast<InstallRun *>(user);
     const FileHeader &header = ctx->file_header;
-    if (result == extraction_done && !ctx->decode_only &&
-        !(header.attributes & (attribute_volume_label | attribute_directory)))
-        *static_cast<uint64_t *>(user) += header.unp_size;
+    if (header.attributes & (attribute_volume_label | attribute_directory))
+        return;
+    const char *outcome = result != extraction_done ? " (failed)"
+                          : ctx->decode_only        ? " (not written)"
+                                                    : "";
+    log_line(run->report->log, "entry: %s%s", ctx->file_name, outcome);
+    if (result == extraction_done && !ctx->decode_only)
+        run->bytes_written += header.unp_size;
 }
 
-int32_t run_install(HWND dialog) {
+// The driver's "Cannot install file.", logged and shown as the report asks.
+static void note_entry_error(HWND window, const char *caption, void *user) {
+    const InstallReport *report = static_cast<InstallRun *>(user)->report;
+    log_line(report->log, "message: Cannot install file. (%s)", caption);
+    if (!report->silent)
+        report_install_error(window, caption);
+}
+
+int32_t install_product(const InstallChoices &choices, const InstallReport &report) {
+    HWND dialog = report.dialog;
     char target[MAX_PATH];
-    GetDlgItemTextA(dialog, IDC_TARGET, target, MAX_PATH);
+    snprintf(target, sizeof target, "%s", choices.target);
     if (!target[0])
         return install_empty_target;
     if (!target_fits(target)) {
-        show_error(dialog, "The target folder is too long.", "Der Zielpfad ist zu lang.", target);
+        report_message(report, MB_ICONERROR, "The target folder is too long.",
+                       "Der Zielpfad ist zu lang.", target);
         return install_target_too_long;
     }
 
-    HCURSOR previous_cursor = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    HCURSOR previous_cursor = dialog ? SetCursor(LoadCursorA(nullptr, IDC_WAIT)) : nullptr;
     // No system dialog for a drive without a medium while we work with files.
     SetErrorMode(SEM_FAILCRITICALERRORS);
     if (path_missing(target) && create_folder(target) != 0) {
-        SetCursor(previous_cursor);
-        show_error(dialog, "Cannot create path.", "Kann nicht Verzeichnis erstellen.", target);
+        if (dialog)
+            SetCursor(previous_cursor);
+        report_message(report, MB_ICONERROR, "Cannot create path.",
+                       "Kann nicht Verzeichnis erstellen.", target);
         return install_folder_failed;
     }
 
@@ -168,20 +208,26 @@ int32_t run_install(HWND dialog) {
     own_path[MAX_PATH - 1] = 0;
     save_install_dir(target);
 
-    ShowWindow(GetDlgItem(dialog, IDC_START_MENU), SW_HIDE);
-    ShowWindow(GetDlgItem(dialog, IDC_DESKTOP), SW_HIDE);
-    ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_SHOW);
-    uint64_t bytes_written = 0;
-    ExtractOptions counting = {};
-    counting.on_entry = count_written_bytes;
-    counting.user = &bytes_written;
-    if (extract_archive_ex(dialog, own_path, target, &counting) != 0) {
-        SetCursor(previous_cursor);
+    if (dialog) {
+        ShowWindow(GetDlgItem(dialog, IDC_START_MENU), SW_HIDE);
+        ShowWindow(GetDlgItem(dialog, IDC_DESKTOP), SW_HIDE);
+        ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_SHOW);
+    }
+    InstallRun run = {&report, 0};
+    ExtractOptions hooks = {};
+    hooks.on_entry = note_entry;
+    hooks.on_error = note_entry_error;
+    hooks.user = &run;
+    if (extract_archive_ex(dialog, own_path, target, &hooks) != 0) {
+        if (dialog)
+            SetCursor(previous_cursor);
         return install_extraction_failed;
     }
     append_backslash(target);
-    SetDlgItemTextA(dialog, IDC_PROGRESS, "");
-    SetCursor(previous_cursor);
+    if (dialog) {
+        SetDlgItemTextA(dialog, IDC_PROGRESS, "");
+        SetCursor(previous_cursor);
+    }
 
     // target_fits() made room for each of these names.
     char main_program[MAX_PATH];
@@ -193,18 +239,28 @@ int32_t run_install(HWND dialog) {
 
     // Only a successful initialisation is to be undone.
     HRESULT ole = OleInitialize(nullptr);
-    if (IsDlgButtonChecked(dialog, IDC_START_MENU) == BST_CHECKED)
+    if (choices.start_menu)
         create_start_menu_group(dialog, target);
-    if (IsDlgButtonChecked(dialog, IDC_DESKTOP) == BST_CHECKED)
+    if (choices.desktop)
         create_desktop_icon(dialog, main_program);
     if (SUCCEEDED(ole))
         OleUninitialize();
 
-    write_uninstall_entry(target, bytes_written);
+    write_uninstall_entry(target, run.bytes_written);
     write_language_setting(ini_path);
 
     char message[64];
     snprintf(message, sizeof message, "%s has been successfully installed.", product_name);
-    MessageBoxA(dialog, message, caption_prefix, MB_ICONINFORMATION);
+    report_message(report, MB_ICONINFORMATION, message, nullptr, caption_prefix);
     return install_done;
+}
+
+int32_t run_install(HWND dialog) {
+    char target[MAX_PATH];
+    GetDlgItemTextA(dialog, IDC_TARGET, target, MAX_PATH);
+    // The boxes keep their check marks while the progress line hides them.
+    InstallChoices choices = {target, IsDlgButtonChecked(dialog, IDC_START_MENU) == BST_CHECKED,
+                              IsDlgButtonChecked(dialog, IDC_DESKTOP) == BST_CHECKED};
+    InstallReport report = {dialog, false, nullptr};
+    return install_product(choices, report);
 }

@@ -7,7 +7,6 @@
 #include "setup/setup_dialog.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "setup/install.h"
 #include "setup/product.h"
@@ -60,14 +59,19 @@ void read_language_boxes(HWND dialog) {
         row->selected = IsDlgButtonChecked(dialog, row->control_id) == BST_CHECKED ? 1 : 0;
 }
 
-void ensure_main_language(HWND dialog) {
+bool select_main_language() {
     for (const LanguageEntry *row = language_table; row->suffix; ++row)
         if (row->selected && row->suffix[1] != '?')
-            return;
+            return false;
     for (LanguageEntry *row = language_table; row->suffix; ++row)
         if (row->control_id == IDC_ENGLISH)
             ++row->selected;
-    check_selected_language_boxes(dialog);
+    return true;
+}
+
+void ensure_main_language(HWND dialog) {
+    if (select_main_language())
+        check_selected_language_boxes(dialog);
 }
 
 void center_on_desktop(HWND window) {
@@ -133,9 +137,7 @@ static void free_picture(HWND dialog) {
 }
 
 static void initialise_dialog(HWND dialog) {
-    char *wildcard = strchr(product_file_base, '*');
-    if (wildcard)
-        *wildcard = 0;
+    cut_product_file_base();
     center_on_desktop(dialog);
     show_picture_at_frame_size(dialog);
 

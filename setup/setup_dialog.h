@@ -20,7 +20,10 @@ void update_ui_language(HWND dialog);
 void check_selected_language_boxes(HWND dialog);
 // Copies the language boxes into language_table.
 void read_language_boxes(HWND dialog);
-// Selects (and checks) English when no main language is selected.
+// Selects English in language_table when no main language (German or
+// English) is selected; true when it did.
+bool select_main_language();
+// select_main_language, with the check box of a language it selects.
 void ensure_main_language(HWND dialog);
 void center_on_desktop(HWND window);
 // Sends WM_DESTROY to the product's windows until none is found, within the

@@ -2,6 +2,7 @@
 
 #include "setup/setup_dialog.h"
 #include "setup/setup_ids.h"
+#include "setup/unattended.h"
 
 // SetDefaultDllDirectories came with an update of Windows 7; older systems
 // lack it, so it is looked up rather than imported.
@@ -23,11 +24,14 @@ static void restrict_dll_search() {
         SetDllDirectoryA("");
 }
 
-int setup_main(HINSTANCE instance) {
+int setup_main(HINSTANCE instance, const char *arguments) {
     restrict_dll_search();
     // No system box for a drive without a medium, from the first look at the
     // previous installation's folder on.
     SetErrorMode(SEM_FAILCRITICALERRORS);
+    // Arguments ask for the unattended setup; the dialog never sees them.
+    if (has_arguments(arguments))
+        return run_unattended(arguments);
     // The extraction keeps the one thread busy for a long time; the dialog
     // must not be replaced by a ghost window meanwhile.
     DisableProcessWindowsGhosting();

@@ -11,8 +11,13 @@ LanguageEntry language_table[4] = {
     {nullptr, 0, 0},
 };
 
-// Cut at the '*' by the dialog when it opens, so that every use reads "ZQNG".
 char product_file_base[8] = "ZQNG*.*";
+
+void cut_product_file_base() {
+    char *wildcard = strchr(product_file_base, '*');
+    if (wildcard)
+        *wildcard = 0;
+}
 
 // Whether the length characters at text spell code (in capitals), ignoring
 // the case of ASCII letters.

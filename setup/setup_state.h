@@ -18,7 +18,11 @@ constexpr int32_t ui_language_german = 2;
 
 extern int32_t ui_language;
 extern LanguageEntry language_table[4];
-extern char product_file_base[8]; // "ZQNG*.*" until the dialog cuts it to "ZQNG"
+extern char product_file_base[8]; // "ZQNG*.*" until cut_product_file_base
+
+// Cuts product_file_base at its '*', so that every use reads "ZQNG". The
+// setup does it once before it proposes a folder or installs.
+void cut_product_file_base();
 
 // Selects the languages to install as the dialog's boxes would, from a
 // comma-separated list of codes: DE, US, OTHER (every further language), or

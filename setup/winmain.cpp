@@ -1,9 +1,11 @@
-// The Windows entry point of ZQSETUP.EXE. The setup takes no arguments and
-// reads no environment: everything it needs comes from its own file, the
-// dialog and the registry, so the entry only hands over the instance handle.
+// The Windows entry point of ZQSETUP.EXE. Everything the setup needs comes
+// from its own file, the dialog (or the command line, for an unattended
+// installation) and the registry; it reads no environment. The command line
+// is handed over as the system gives it, since /D takes the rest of it,
+// blanks and all.
 #include "platform/win32_api.h"
 #include "setup/setup_main.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    return setup_main(instance);
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
+    return setup_main(instance, arguments ? arguments : "");
 }

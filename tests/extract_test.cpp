@@ -317,7 +317,7 @@ TEST_F(ExtractTest, SolidStreamWithUnwantedEntriesInBetween) {
         std::vector<RarFileEntry> entries = solid_entries(files, password, {"STORED.BIN"});
         EXPECT_EQ(entries[0].flags & 0x0010, 0);
         EXPECT_EQ(entries[2].flags & 0x0010, 0x0010);
-        ExtractOptions options = {password, 0, nullptr, nullptr};
+        ExtractOptions options = {password, 0, nullptr, nullptr, nullptr};
         strcpy(target, "D:\\Target");
         ASSERT_EQ(run(rar_archive(entries), &options), 0) << password;
         for (const auto &file : files) {
@@ -381,13 +381,13 @@ TEST_F(ExtractTest, EncryptedEntries) {
 
     const char *wrong[] = {"another", ""};
     for (const char *password : wrong) {
-        ExtractOptions options = {password, 0, nullptr, nullptr};
+        ExtractOptions options = {password, 0, nullptr, nullptr, nullptr};
         host_message_boxes().clear();
         EXPECT_EQ(run(archive, &options), 3) << password;
         EXPECT_FALSE(exists(in_target("SECRET.DAT")));
         EXPECT_EQ(captions(), std::vector<std::string>{"SECRET.DAT"});
     }
-    ExtractOptions options = {"another", 0, nullptr, nullptr};
+    ExtractOptions options = {"another", 0, nullptr, nullptr, nullptr};
     EXPECT_EQ(run(rar_archive({encrypted_entry("OTHER.DAT", data, "another")}), &options), 0);
     EXPECT_EQ(read_file(in_target("OTHER.DAT")), data);
 }
@@ -661,7 +661,7 @@ TEST_F(ExtractTest, TestOnlyWritesNothing) {
     RarFileEntry folder = rar_stored_entry("DIR", "");
     folder.attributes = 0x10;
     Seen seen;
-    ExtractOptions options = {nullptr, 1, record_entry, &seen};
+    ExtractOptions options = {nullptr, 1, record_entry, &seen, nullptr};
     ASSERT_EQ(run(rar_archive({rar_stored_entry("ZQNG_US.HLP", "us"), folder,
                                rar_stored_entry("SUB\\NAVGZIP.SET", "s"),
                                rar_stored_entry("..\\odd", "o")}),
@@ -702,7 +702,7 @@ TEST_F(ExtractTest, ExternalStoredEntriesWithLongHeaders) {
 TEST_F(ExtractTest, ExternalEncryptedCompressedEntries) {
     std::string plain_archive = read_file(test_data("external/rar202-comment-nopsw.rar"));
     write_file(setup_path(), read_file(test_data("external/rar202-comment-psw.rar")));
-    ExtractOptions options = {"password", 0, nullptr, nullptr};
+    ExtractOptions options = {"password", 0, nullptr, nullptr, nullptr};
     ASSERT_EQ(extract_archive_ex(nullptr, setup_path().c_str(), target, &options), 0);
     std::string file1 = read_file(in_target("FILE1.TXT"));
     std::string file2 = read_file(in_target("FILE2.TXT"));
@@ -751,7 +751,7 @@ TEST_F(ExtractTest, SyntheticVectors) {
         {"scan-edge-in.exe", 0, {}, {{"tiny.txt", "tiny\n"}}},
         {"scan-edge-out.exe", 2, {"setup.exe"}, {}},
     };
-    ExtractOptions options = {"secret7", 0, nullptr, nullptr};
+    ExtractOptions options = {"secret7", 0, nullptr, nullptr, nullptr};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.file);
         strcpy(target, "D:\\Target");

@@ -174,7 +174,7 @@ TEST_F(SetupDialogTest, EntryPreparesTheProcessAndHandsTheInstanceToTheDialog) {
             host_dll_directory(&dll_directory);
             host_dialog_click(IDC_EXIT);
         });
-        EXPECT_EQ(setup_main(instance), 0);
+        EXPECT_EQ(setup_main(instance, ""), 0);
         EXPECT_EQ(host_dialog_instance(), instance);
         EXPECT_EQ(seen_target, "C:\\Program Files\\Navigrove");
         EXPECT_TRUE(host_dialog_ended());
@@ -183,7 +183,7 @@ TEST_F(SetupDialogTest, EntryPreparesTheProcessAndHandsTheInstanceToTheDialog) {
         EXPECT_EQ(search_flags, old_system ? 0u : DWORD(LOAD_LIBRARY_SEARCH_SYSTEM32));
         EXPECT_EQ(dll_directory, old_system ? "" : "<unset>");
         host_set_dialog_driver(nullptr);
-        EXPECT_EQ(setup_main(instance), 0); // a dialog that never ends changes nothing
+        EXPECT_EQ(setup_main(instance, ""), 0); // a dialog that never ends changes nothing
     }
 }
 

@@ -6,6 +6,8 @@
 #include "setup/install.h"
 #include "setup/setup_dialog.h"
 #include "setup/setup_ids.h"
+#include "setup/setup_main.h"
+#include "setup/unattended.h"
 #include "tests/setup_fixture.h"
 #include "tests/support/archive_builder.h"
 
@@ -34,26 +36,36 @@ std::string installer_bytes(bool with_archive) {
                    });
 }
 
-class InstallTest : public SetupHostTest {
-  protected:
-    HWND dialog = nullptr;
+std::string ini_language(const char *ini) {
+    char value[64];
+    GetPrivateProfileStringA(section, "Language", "<none>", value, sizeof value, ini);
+    return value;
+}
 
+// The setup at C:\SETUP.EXE with the product archive, before it starts.
+class UnattendedTest : public SetupHostTest {
+  protected:
     void SetUp() override {
         SetupHostTest::SetUp();
         host_registry_set(HKEY_LOCAL_MACHINE, machine_key, "ProgramFilesDir", "C:\\Program Files");
         make_file("C:\\SETUP.EXE", installer_bytes(true));
         host_set_module_path("C:\\SETUP.EXE");
+    }
+};
+
+// ... and with its dialog open.
+class InstallTest : public UnattendedTest {
+  protected:
+    HWND dialog = nullptr;
+
+    void SetUp() override {
+        UnattendedTest::SetUp();
         dialog = host_dialog_start(IDD_SETUP, setup_dialog_proc, 0);
     }
     // What OK does, with its result visible.
     int32_t press_ok() {
         read_language_boxes(dialog);
         return run_install(dialog);
-    }
-    static std::string ini_language(const char *ini) {
-        char value[64];
-        GetPrivateProfileStringA(section, "Language", "<none>", value, sizeof value, ini);
-        return value;
     }
 };
 
@@ -89,6 +101,7 @@ TEST_F(InstallTest, SuccessInstallsRecordsAndCloses) {
     } uninstall_values[] = {
         {"DisplayName", REG_SZ, with_nul("ZQ Navigrove")},
         {"UninstallString", REG_SZ, with_nul("\"D:\\Tools\\Viewer\\UnInst.exe\"")},
+        {"QuietUninstallString", REG_SZ, with_nul("\"D:\\Tools\\Viewer\\UnInst.exe\" /S")},
         {"DisplayVersion", REG_SZ, with_nul("3.20")},
         {"DisplayIcon", REG_SZ, with_nul("D:\\Tools\\Viewer\\ZQNG.EXE")},
         {"InstallLocation", REG_SZ, with_nul("D:\\Tools\\Viewer\\")},
@@ -341,6 +354,227 @@ TEST_F(InstallTest, LanguageSettingRules) {
             GetPrivateProfileStringA(section, "other", "", other, sizeof other, ini);
             EXPECT_STREQ(other, "1");
         }
+    }
+}
+
+// The selected field of each language row, as digits ("101": German and
+// the further languages).
+std::string selected_rows(const int16_t *selected) {
+    std::string digits;
+    for (int row = 0; language_table[row].suffix; ++row)
+        digits += selected[row] ? '1' : '0';
+    return digits;
+}
+
+TEST_F(UnattendedTest, CommandLineFormsAcceptedAndRefused) {
+    const std::string long_log = "/LOG=C:\\" + std::string(MAX_PATH, 'x');
+    const struct {
+        std::string line;
+        int32_t code;
+        std::string refused;   // "" when none
+        const char *flags;     // silent, help, start menu, desktop: "s", "?", "m", "d"
+        const char *languages; // "" when not given
+        const char *folder;
+        const char *log;
+    } cases[] = {
+        {"/S", 0, "", "smd", "", "", ""},
+        {"/s /nostartmenu /NoDesktop", 0, "", "s", "", "", ""},
+        {"\t/S /LANG=de,Other /LOG=C:\\a.log /D=C:\\Tools\\Nav Grove", 0, "", "smd", "101",
+         "C:\\Tools\\Nav Grove", "C:\\a.log"},
+        {"/d=C:\\a b  /S \t", 0, "", "md", "", "C:\\a b  /S", ""},
+        {"/LOG=\"C:\\a b\\x.log\" \"/D=C:\\c d\"", 0, "", "md", "", "C:\\c d", "C:\\a b\\x.log"},
+        {"\"/LOG=C:\\a b\\x.log\" /D=\"C:\\c d\"", 0, "", "md", "", "C:\\c d", "C:\\a b\\x.log"},
+        {"/LANG=ALL /NODESKTOP /NODESKTOP", 0, "", "m", "111", "", ""},
+        {"/LANG=us,,", 0, "", "md", "010", "", ""},
+        {"/?", 0, "", "?md", "", "", ""},
+        {"/X", setup_bad_arguments, "/X", "md", "", "", ""},
+        {"/SILENT", setup_bad_arguments, "/SILENT", "md", "", "", ""},
+        {"S /LOG", setup_bad_arguments, "S", "md", "", "", ""},
+        {"/X /LOG=C:\\a.log /Y /S", setup_bad_arguments, "/X", "smd", "", "", "C:\\a.log"},
+        {"/S /LANG=OTHER", setup_bad_arguments, "/LANG=OTHER", "smd", "", "", ""},
+        {"/LANG=FR", setup_bad_arguments, "/LANG=FR", "md", "", "", ""},
+        {"/LANG=NONE", setup_bad_arguments, "/LANG=NONE", "md", "", "", ""},
+        {"/LANG=", setup_bad_arguments, "/LANG=", "md", "", "", ""},
+        {"/LANG=DE /LANG=US", setup_bad_arguments, "/LANG=US", "md", "100", "", ""},
+        {"/LOG= /S", setup_bad_arguments, "/LOG=", "smd", "", "", ""},
+        {"/LOG=a /LOG=b", setup_bad_arguments, "/LOG=b", "md", "", "", "a"},
+        {long_log, setup_bad_arguments, long_log.substr(0, MAX_PATH + 7), "md", "", "", ""},
+        {"/LOG=\"C:\\a b", setup_bad_arguments, "/LOG=\"C:\\a b", "md", "", "", ""},
+        {"/S /D=", setup_bad_arguments, "/D=", "smd", "", "", ""},
+        {"/S /D=\"\"  ", setup_bad_arguments, "/D=\"\"  ", "smd", "", "", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        SetupArguments arguments;
+        EXPECT_EQ(parse_setup_arguments(c.line.c_str(), &arguments), c.code);
+        EXPECT_EQ(arguments.refused, c.refused);
+        std::string flags = std::string(arguments.silent ? "s" : "") + (arguments.help ? "?" : "") +
+                            (arguments.start_menu ? "m" : "") + (arguments.desktop ? "d" : "");
+        EXPECT_EQ(flags, c.flags);
+        EXPECT_EQ(arguments.languages_given ? selected_rows(arguments.languages) : "", c.languages);
+        EXPECT_STREQ(arguments.folder, c.folder);
+        EXPECT_STREQ(arguments.log_path, c.log);
+        int16_t table[language_rows];
+        for (int row = 0; row < language_rows; ++row)
+            table[row] = language_table[row].selected;
+        EXPECT_EQ(selected_rows(table), "111"); // chosen only when installing
+    }
+    EXPECT_FALSE(has_arguments(" \t "));
+    EXPECT_TRUE(has_arguments(" /S"));
+}
+
+// The unattended setup from the entry point: the outcome as the exit code
+// and the log, every message the dialog run would show (and, with /S, no
+// box and no window at all).
+TEST_F(UnattendedTest, Outcomes) {
+    const std::string too_long = "D:\\" + std::string(240, 'a');
+    RarFileEntry damaged = rar_stored_entry("ZQNG_DE.HLP", "Hilfe");
+    damaged.file_crc ^= 1;
+    const std::string damaged_installer =
+        installer_bytes(false) + rar_archive({rar_stored_entry("ZQNG.EXE", "main program"), damaged,
+                                              rar_stored_entry("ZQNG_US.HLP", "help")});
+    const char *all = "languages: DE US OTHER";
+    const char *both = "shortcuts: Start menu, desktop";
+    const struct {
+        std::string what, line;
+        bool damaged, previous_installation;
+        int32_t code;
+        std::vector<std::string> log; // after the start line
+        const char *box;              // the first message box's text starts so; nullptr: none
+    } cases[] = {
+        {"success",
+         "/S /LANG=DE /NODESKTOP /LOG=C:\\setup.log /D=D:\\Tools\\Nav Grove",
+         false,
+         false,
+         install_done,
+         {"folder: D:\\Tools\\Nav Grove", "languages: DE", "shortcuts: Start menu",
+          "entry: ZQNG.EXE", "entry: ZQNG_DE.HLP", "entry: ZQNG_US.HLP (not written)",
+          "entry: ZQNG_FR.HLP (not written)", "entry: NAVGZIP.SET", "entry: MAPS\\WORLD.MAP",
+          "message: ZQ Navigrove has been successfully installed. (  Setup )",
+          "result: 0 (installed)"},
+         nullptr},
+        {"previous installation proposed, English added to its further languages",
+         "/S /NOSTARTMENU /LOG=C:\\setup.log",
+         false,
+         true,
+         install_done,
+         {"folder: D:\\Navi", "languages: US OTHER", "shortcuts: desktop", "entry: ZQNG.EXE",
+          "entry: ZQNG_DE.HLP (not written)", "entry: ZQNG_US.HLP", "entry: ZQNG_FR.HLP",
+          "entry: NAVGZIP.SET", "entry: MAPS\\WORLD.MAP",
+          "message: ZQ Navigrove has been successfully installed. (  Setup )",
+          "result: 0 (installed)"},
+         nullptr},
+        {"missing drive",
+         "/s /log=C:\\setup.log /d=Q:\\Apps\\Viewer",
+         false,
+         false,
+         install_folder_failed,
+         {"folder: Q:\\Apps\\Viewer", all, both, "message: Cannot create path. (Q:\\Apps\\Viewer)",
+          "result: 3 (target folder not created)"},
+         nullptr},
+        {"damaged entry",
+         "/S /LOG=C:\\setup.log /D=D:\\Viewer",
+         true,
+         false,
+         install_extraction_failed,
+         {"folder: D:\\Viewer", all, both, "entry: ZQNG.EXE",
+          "message: Cannot install file. (ZQNG_DE.HLP)", "entry: ZQNG_DE.HLP (failed)",
+          "result: 2 (extraction failed)"},
+         nullptr},
+        {"target too long",
+         "/S /LOG=C:\\setup.log /D=" + too_long,
+         false,
+         false,
+         install_target_too_long,
+         {"folder: " + too_long, all, both,
+          "message: The target folder is too long. (" + too_long + ")",
+          "result: 4 (target folder too long)"},
+         nullptr},
+        {"bad argument",
+         "/S /LOG=C:\\setup.log /LANG=FR /D=D:\\Viewer",
+         false,
+         false,
+         setup_bad_arguments,
+         {"bad argument: /LANG=FR", "result: 87 (bad arguments)"},
+         nullptr},
+        {"log on a folder", "/S /LOG=C:\\WINDOWS", false, false, setup_bad_arguments, {}, nullptr},
+        {"log on a device", "/S /LOG=C:\\COM1.log", false, false, setup_bad_arguments, {}, nullptr},
+        {"messages without /S, German alone",
+         "/LANG=DE /D=Q:\\Viewer",
+         false,
+         false,
+         install_folder_failed,
+         {},
+         "Kann nicht Verzeichnis erstellen."},
+        {"success without /S",
+         "/D=D:\\Viewer",
+         false,
+         false,
+         install_done,
+         {},
+         "ZQ Navigrove has been successfully installed."},
+        {"bad argument without /S",
+         "/S/D=x",
+         false,
+         false,
+         setup_bad_arguments,
+         {},
+         "Cannot use the argument\n/S/D=x\n\nUsage: ZQSETUP.EXE"},
+        {"usage", "/?", false, false, 0, {}, "Usage: ZQSETUP.EXE"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        host_window_events().clear();
+        make_file("C:\\setup.log", "an earlier run\r\n");
+        if (c.damaged)
+            make_file("C:\\SETUP.EXE", damaged_installer);
+        if (c.previous_installation) {
+            make_folder("D:\\Navi");
+            make_file("D:\\Navi\\ZQNG_FR.HLP", "aide");
+            host_registry_set(HKEY_CURRENT_USER, user_key, "Dir", "D:\\Navi");
+        }
+        HWND running = host_add_window("ZQ Navigrove", "Map", 1, 0);
+        EXPECT_EQ(setup_main(nullptr, c.line.c_str()), c.code);
+
+        std::string text = read_file(host_path("C:\\setup.log"));
+        std::vector<std::string> lines;
+        for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+             start = end + 2)
+            lines.push_back(text.substr(start, end - start));
+        ASSERT_GE(lines.size(), 1u);
+        EXPECT_EQ(lines[0], "an earlier run"); // appended to
+        if (!c.log.empty()) {
+            ASSERT_EQ(lines.size(), c.log.size() + 2);
+            EXPECT_EQ(lines[1].rfind("ZQ Navigrove 3.20 setup, 20", 0), 0u) << lines[1];
+            EXPECT_EQ(lines[1].substr(lines[1].size() - c.line.size() - 13),
+                      ", arguments: " + c.line);
+            EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.end()), c.log);
+        }
+        if (c.box) {
+            ASSERT_FALSE(host_message_boxes().empty());
+            EXPECT_EQ(host_message_boxes()[0].text.rfind(c.box, 0), 0u)
+                << host_message_boxes()[0].text;
+        } else {
+            EXPECT_TRUE(host_message_boxes().empty());
+        }
+        // Running copies are closed only for an installation; no dialog shows.
+        bool installs = c.code != setup_bad_arguments && c.line != "/?";
+        EXPECT_EQ(host_window_exists(running), !installs);
+        EXPECT_EQ(host_window_events(), installs ? std::vector<std::string>{"destroy ZQ Navigrove"}
+                                                 : std::vector<std::string>{});
+        if (&c != &cases[0])
+            continue;
+        // What the successful run left: German files, the Start-menu link
+        // alone, "Dir", the INI language; no language for messages was set.
+        EXPECT_TRUE(exists("D:\\Tools\\Nav Grove\\ZQNG_DE.HLP"));
+        EXPECT_FALSE(exists("D:\\Tools\\Nav Grove\\ZQNG_US.HLP"));
+        EXPECT_TRUE(exists(common_link));
+        EXPECT_FALSE(exists(desktop_link));
+        EXPECT_EQ(registry(HKEY_CURRENT_USER, user_key, "Dir"), "D:\\Tools\\Nav Grove");
+        EXPECT_EQ(ini_language("D:\\Tools\\Nav Grove\\ZQNG.INI"), "DE");
+        EXPECT_EQ(ui_language, ui_language_unset);
     }
 }
 

@@ -86,7 +86,7 @@ TEST_F(SetupInstallerTest, FirstInstallationOfEverything) {
         proposal = host_dialog_text(IDC_TARGET);
         host_dialog_click(IDC_OK);
     });
-    EXPECT_EQ(setup_main(nullptr), 0);
+    EXPECT_EQ(setup_main(nullptr, ""), 0);
     EXPECT_EQ(proposal, "C:\\Program Files\\Navigrove");
     EXPECT_TRUE(host_dialog_ended());
     for (const ProductFile &file : product())
@@ -121,7 +121,7 @@ TEST_F(SetupInstallerTest, UpdateOverAGermanInstallation) {
         host_dialog_click(IDC_DESKTOP); // no desktop icon this time
         host_dialog_click(IDC_OK);
     });
-    EXPECT_EQ(setup_main(nullptr), 0);
+    EXPECT_EQ(setup_main(nullptr, ""), 0);
     EXPECT_EQ(label, "Zielpfad:");
     EXPECT_EQ(checks, (std::vector<bool>{true, false, true}));
     EXPECT_TRUE(installed("D:\\Navi", "ZQNG_DE.HLP") == product()[2].data);

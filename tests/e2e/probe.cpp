@@ -9,14 +9,20 @@
 //                                    then say when it was found and dump
 //   probe.exe gone CLASS SECONDS     wait until no window of that class exists
 //   probe.exe resources FILE         dialog template 100, bitmap 1, icon 1, manifest, version
+//   probe.exe run SECONDS COMMAND    start COMMAND (one argument: the whole command line, as
+//                                    the program will see it), dump each visible top-level
+//                                    window of its process the moment it appears, and say
+//                                    how it ended
 //
 // Lines:
 //   FOUND at=MS (milliseconds since 1970, the system's clock, as `date +%s%3N`)
+//   EXIT code=N (run: the process's exit code)
 //   TOP class="..." text="..." rect=l,t,r,b style=0x... exstyle=0x... pid=N focus=ID
 //   CHILD id=N class="..." text="..." visible=0|1 checked=0|1 rect=l,t,r,b style=0x...
 // Rectangles are screen pixels: the X root's coordinates under Wine without a
 // window manager, so xdotool can click them.
-// Exit code 0 on success, 1 on a timeout or a missing resource.
+// Exit code 0 on success, 1 on a timeout (run: the process is then ended) or a
+// missing resource.
 #include <windows.h>
 
 #include <stdio.h>
@@ -152,6 +158,66 @@ static int wait_until_gone(const char *cls, int seconds) {
     }
     printf("TIMEOUT a window of class \"%s\" is still there\n", cls);
     return 1;
+}
+
+// The windows of one process that were already printed, so that each is
+// printed once, when it first shows.
+struct WindowWatch {
+    DWORD pid;
+    HWND seen[64];
+    int count;
+};
+
+static BOOL CALLBACK print_new_window_of(HWND window, LPARAM param) {
+    WindowWatch *watch = (WindowWatch *)param;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != watch->pid || !IsWindowVisible(window))
+        return TRUE;
+    for (int i = 0; i < watch->count; ++i)
+        if (watch->seen[i] == window)
+            return TRUE;
+    if (watch->count < 64)
+        watch->seen[watch->count++] = window;
+    print_window(window);
+    return TRUE;
+}
+
+// A program that should show nothing: every window it shows is looked for
+// every 10 ms while it runs, so even one that flashes by is seen; a message
+// box waits for an answer and cannot be missed.
+static int run_watching(const char *command, int seconds) {
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION process;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    char line[4096];
+    snprintf(line, sizeof line, "%s", command);
+    if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        printf("CANNOT-START error=%lu\n", (unsigned long)GetLastError());
+        return 1;
+    }
+    WindowWatch watch;
+    memset(&watch, 0, sizeof watch);
+    watch.pid = process.dwProcessId;
+    DWORD waited = WAIT_TIMEOUT;
+    for (int step = 0; step < seconds * 100 && waited == WAIT_TIMEOUT; ++step) {
+        EnumWindows(print_new_window_of, (LPARAM)&watch);
+        waited = WaitForSingleObject(process.hProcess, 10);
+    }
+    int failed = 0;
+    if (waited == WAIT_TIMEOUT) {
+        puts("TIMEOUT the program is still running; ended");
+        TerminateProcess(process.hProcess, 255);
+        WaitForSingleObject(process.hProcess, 5000);
+        failed = 1;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    printf("EXIT code=%lu\n", (unsigned long)code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return failed;
 }
 
 // The extended dialog template as the resource compiler laid it out.
@@ -315,7 +381,10 @@ int main(int argc, char **argv) {
         return wait_until_gone(argv[2], atoi(argv[3]));
     if (argc == 3 && strcmp(argv[1], "resources") == 0)
         return print_resources(argv[2]);
-    fputs("usage: probe.exe dump | wait CAPTION SECONDS | gone CLASS SECONDS | resources FILE\n",
+    if (argc == 4 && strcmp(argv[1], "run") == 0)
+        return run_watching(argv[3], atoi(argv[2]));
+    fputs("usage: probe.exe dump | wait CAPTION SECONDS | gone CLASS SECONDS | resources FILE\n"
+          "       | run SECONDS COMMAND\n",
           stderr);
     return 2;
 }

@@ -223,6 +223,8 @@ check_recorded_installation() {
         equals "$(uninstall_entry DisplayName)" "REG_SZ ZQ Navigrove"
     check "Uninstall entry UninstallString, quoted" \
         equals "$(uninstall_entry UninstallString)" "REG_SZ \"$folder\\UnInst.exe\""
+    check "Uninstall entry QuietUninstallString, with /S" \
+        equals "$(uninstall_entry QuietUninstallString)" "REG_SZ \"$folder\\UnInst.exe\" /S"
     check "Uninstall entry DisplayVersion" equals "$(uninstall_entry DisplayVersion)" "REG_SZ 3.20"
     check "Uninstall entry DisplayIcon" \
         equals "$(uninstall_entry DisplayIcon)" "REG_SZ $folder\\ZQNG.EXE"

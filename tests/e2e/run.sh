@@ -29,7 +29,8 @@ source $here/windows.sh
 cases=("$@")
 if [ ${#cases[@]} = 0 ]; then
     cases=(resources fresh_install german_only update_install missing_drive
-        folder_browser running_product hung_product damaged_installer signed_installer uninstall)
+        folder_browser running_product hung_product damaged_installer signed_installer uninstall
+        silent_install)
 fi
 
 fail_setup() {

@@ -150,7 +150,7 @@ int fuzz_extract(const uint8_t *data, size_t size) {
 
     // The test mode of the command-line tool decodes every entry with a
     // password of its own and writes nothing.
-    ExtractOptions test_options = {"password", 1, nullptr, nullptr};
+    ExtractOptions test_options = {"password", 1, nullptr, nullptr, nullptr};
     const ExtractOptions *options = parameters & 0x08 ? &test_options : nullptr;
 
     char target[path_buffer_size] = "D:\\T";
