@@ -56,10 +56,9 @@ struct DecodeTable {
     uint32_t first_index[max_code_bits + 1];
     uint32_t symbols[largest_alphabet];
     // Shortcut for codes of at most decode_quick_bits bits, indexed by the
-    // top bits of the input: the symbol's payload | length, or 0 for "search". The
-    // payload is symbol << 6 unless the table was built with payloads of its
-    // own (the LZ decoder's, lz_decode.h). The length in the low bits lets
-    // the decoder shift by the entry itself.
+    // top bits of the input: symbol << 6 | length, or the LZ decoder's entry
+    // (lz_decode.h) in its three tables, or 0 for "search". The length in
+    // the low bits lets the decoder shift by the entry itself.
     uint32_t quick[1 << decode_quick_bits];
 };
 
@@ -128,7 +127,7 @@ struct ExtractionContext {
     uint32_t window_pos;
     uint32_t flush_pos;
     uint32_t bit_field;
-    uint8_t input_buffer[input_buffer_size];
+    uint8_t input_buffer[input_buffer_size + input_buffer_slack];
     uint32_t input_pos;
     uint32_t input_bit;
     int32_t input_top;

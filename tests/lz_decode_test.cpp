@@ -429,8 +429,8 @@ TEST(LzDecode, RandomValidStreamsMatchModel) {
 
 // Piece-wise copies give the bytes of the byte-by-byte copy for every kind of
 // overlap and at the ends of the ring, with distance 0 reading max_distance
-// back. Only the 15 bytes just past the match, out of every match's reach,
-// may differ.
+// back. Only the copy_overrun bytes just past the match, out of every
+// match's reach, may differ.
 TEST(LzDecode, CopyMatchEqualsByteByByteCopy) {
     constexpr uint32_t edge = 1024; // bytes at each end of the ring that the copies touch
     std::mt19937 rng(3);
@@ -461,7 +461,7 @@ TEST(LzDecode, CopyMatchEqualsByteByByteCopy) {
         ASSERT_EQ(d.ctx->window_pos, pos);
         for (uint32_t k = 0; k < 2 * edge; k++) {
             uint32_t at = (window_size - edge + k) & window_mask;
-            if (((at - pos) & window_mask) >= 15) {
+            if (((at - pos) & window_mask) >= copy_overrun) {
                 ASSERT_EQ(reference[at], d.window[at]) << dest << " " << distance << " " << at;
             }
         }

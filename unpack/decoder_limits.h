@@ -15,15 +15,20 @@ constexpr uint32_t window_size = 2 * max_distance;
 constexpr uint32_t window_mask = window_size - 1;
 
 // The longest match, its length adjustments included; the copy of a match
-// may write up to copy_overrun bytes behind it. The decoder flushes the
-// window once fewer than flush_margin bytes of it are free.
+// may write up to copy_overrun bytes behind it, and at most copy_footprint
+// bytes from its start. The decoder flushes the window once fewer than
+// flush_margin bytes of it are free.
 constexpr uint32_t max_match_length = 260;
-constexpr uint32_t copy_overrun = 15;
+constexpr uint32_t copy_overrun = 64;
+constexpr uint32_t copy_footprint = max_match_length + 15;
 constexpr uint32_t flush_margin = 280;
 
 // Packed input: a refill keeps the buffer's last refill_keep bytes, moved to
 // its front, and reads refill_size new bytes behind them.
 constexpr int input_buffer_size = 8192;
+// Bytes behind the buffer that the fast bit reader may load but never takes
+// (unpack_io.h).
+constexpr int input_buffer_slack = 16;
 constexpr uint32_t refill_keep = 32;
 constexpr uint32_t refill_size = input_buffer_size - refill_keep;
 // A reader refills once input_pos passes its threshold: the LZ loop before

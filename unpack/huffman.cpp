@@ -32,16 +32,26 @@
 constexpr uint32_t head_multimedia = 0x8000;
 constexpr uint32_t head_keep_lengths = 0x4000;
 
-// Every read peeks three bytes from the byte the reader stands on. A table
-// block refills before its head (the mode bits, the channel bits and the
-// length code's lengths) and before each code length (a code and the extra
-// bits of a run), so neither reaches beyond the buffer.
+// A table block refills before its head (the mode bits, the channel bits and
+// the length code's lengths) and before each code length (a code and the
+// extra bits of a run). The mode and channel bits are peeked, three bytes
+// from the byte the reader stands on; from the length code's lengths on the
+// block reads through a BitWord (unpack_io.h), topped up before each code
+// length, which takes at most length_step_bits, and before each of those
+// lengths. The word's loads reach up to 16 bytes past the reader, so into
+// the buffer's slack at most.
 constexpr uint32_t peek_bytes = 3;
 constexpr uint32_t table_head_bits = 2 + 2 + 4 * length_code_symbols;
-static_assert(refill_threshold_table + (7 + table_head_bits) / 8 + peek_bytes <= input_buffer_size,
-              "a table block's head stays inside the input buffer");
-static_assert(refill_threshold_length + (7 + max_code_bits) / 8 + peek_bytes <= input_buffer_size,
-              "a code length and its run bits stay inside the input buffer");
+constexpr uint32_t length_step_bits = max_code_bits + 7;
+static_assert(refill_threshold_table + 1 + peek_bytes <= input_buffer_size,
+              "a table block's mode and channel bits stay inside the input buffer");
+static_assert(refill_threshold_table + (7 + table_head_bits) / 8 + 16 <=
+                      input_buffer_size + input_buffer_slack &&
+                  refill_threshold_length + (7 + length_step_bits) / 8 + 16 <=
+                      input_buffer_size + input_buffer_slack,
+              "the word's loads stay inside the buffer and its slack");
+static_assert(topped_up_bits >= length_step_bits + decode_quick_bits,
+              "a code length's step and the next one's quick read come from the word");
 
 // The smallest L from 1 to 14 with v < length_limit[L], or 15.
 static uint32_t code_length(const DecodeTable *table, uint32_t v) {
@@ -85,39 +95,23 @@ void decode_symbol_search(ExtractionContext *ctx, const DecodeTable *table, uint
     ctx->symbol = found >> 6;
 }
 
-void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size,
-                        const uint32_t *payloads) {
-    if (size > uint32_t(largest_alphabet))
-        size = largest_alphabet;
-    uint32_t count[16] = {};
-    for (uint32_t i = 0; i < size; i++)
-        count[lengths[i] & 15]++;
-    count[0] = 0;
+// The quick entry of the code'th code of the given length, the index'th
+// symbol in code order.
+template <bool with_payloads>
+static inline uint32_t quick_entry_of(const DecodeTable *table, const uint32_t *payloads,
+                                      uint32_t index, uint32_t length, uint32_t code) {
+    uint32_t symbol = table->symbols[index < table->symbol_count ? index : 0];
+    return with_payloads ? lz_entry(payloads[symbol], length, code) : symbol << 6 | length;
+}
 
-    uint32_t next[16];
-    uint32_t n = 0;
-    table->length_limit[0] = 0;
-    table->first_index[0] = 0;
-    next[0] = 0;
-    for (uint32_t length = 1; length < 16; length++) {
-        n = 2 * (n + count[length]);
-        uint32_t limit = n << (15 - length);
-        table->length_limit[length] = limit > 0xFFFF ? 0xFFFF : limit;
-        table->first_index[length] = table->first_index[length - 1] + count[length - 1];
-        next[length] = table->first_index[length];
-    }
-    for (uint32_t i = 0; i < size; i++) {
-        if (lengths[i] & 15)
-            table->symbols[next[lengths[i] & 15]++] = i;
-    }
-    table->symbol_count = size;
-
-    // The inputs of one code length form a run of tops from the previous
-    // limit to this one, both multiples of 1 << shift below the cap, and
-    // within the run each code covers 1 << (decode_quick_bits - length)
-    // tops; so the table fills code by code. A capped limit takes every
-    // remaining input. Every symbol held is below largest_alphabet: symbols
-    // only ever receives indices of a size clamped to it.
+// Fills the quick table. The inputs of one code length form a run of tops
+// from the previous limit to this one, both multiples of 1 << shift below the
+// cap, and within the run each code covers 1 << (decode_quick_bits - length)
+// tops; so the table fills code by code, the code counting up from the
+// run's first top. A capped limit takes every remaining input. Every symbol
+// held is below largest_alphabet: symbols only ever receives indices of a
+// size clamped to it.
+template <bool with_payloads> static void fill_quick(DecodeTable *table, const uint32_t *payloads) {
     constexpr uint32_t shift = 16 - decode_quick_bits;
     constexpr uint32_t quick_size = 1u << decode_quick_bits;
     uint32_t top = 0;
@@ -125,42 +119,96 @@ void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t siz
         uint32_t limit = table->length_limit[length];
         uint32_t end = limit >= 0xFFFF ? quick_size : limit >> shift;
         uint32_t span = 1u << (decode_quick_bits - length);
-        for (uint32_t index = table->first_index[length]; top < end; index++) {
-            uint32_t symbol = table->symbols[index < table->symbol_count ? index : 0];
-            uint32_t entry = (payloads ? payloads[symbol] : symbol << 6) | length;
-            uint32_t *run = table->quick + top;
-            if (span >= 4) {
-                // Four entries per store: the short codes fill most of the table.
+        uint32_t code = top >> (decode_quick_bits - length);
+        uint32_t index = table->first_index[length];
+        // One loop per size of span, so that the stores take no test per code.
+        if (span >= 16) {
+            for (; top < end; top += span, index++, code++) {
+                uint32_t entry =
+                    quick_entry_of<with_payloads>(table, payloads, index, length, code);
                 const uint32_t four[4] = {entry, entry, entry, entry};
-                for (uint32_t k = 0; k < span; k += 4)
-                    memcpy(run + k, four, sizeof four);
-            } else {
-                for (uint32_t k = 0; k < span; k++)
-                    run[k] = entry;
+                for (uint32_t *run = table->quick + top; run < table->quick + top + span;
+                     run += 16) {
+                    memcpy(run, four, sizeof four);
+                    memcpy(run + 4, four, sizeof four);
+                    memcpy(run + 8, four, sizeof four);
+                    memcpy(run + 12, four, sizeof four);
+                }
             }
-            top += span;
+        } else if (span >= 4) {
+            for (; top < end; top += span, index++, code++) {
+                uint32_t entry =
+                    quick_entry_of<with_payloads>(table, payloads, index, length, code);
+                const uint32_t four[4] = {entry, entry, entry, entry};
+                memcpy(table->quick + top, four, sizeof four);
+                memcpy(table->quick + top + span - 4, four, sizeof four);
+            }
+        } else {
+            for (; top < end; top += span, index++, code++) {
+                uint32_t entry =
+                    quick_entry_of<with_payloads>(table, payloads, index, length, code);
+                table->quick[top] = entry;
+                table->quick[top + span - 1] = entry;
+            }
         }
     }
     memset(table->quick + top, 0, (quick_size - top) * sizeof table->quick[0]);
 }
 
-// Past its head a table block reads through its own copy of the record's
-// bit position, handed back to the record around each refill and at the end.
-static inline uint32_t peek_at(const uint8_t *buffer, uint32_t position) {
-    const uint8_t *p = buffer + (position >> 3);
-    uint32_t bits = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
-    return (bits >> (8 - (position & 7))) & 0xFFFF;
-}
+void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size,
+                        const uint32_t *payloads) {
+    if (size > uint32_t(largest_alphabet))
+        size = largest_alphabet;
+    // Two counts per length, so that a run of equal lengths does not wait
+    // for each increment before the next.
+    uint32_t count[16] = {};
+    uint32_t other[16] = {};
+    uint32_t i = 0;
+    for (; i + 1 < size; i += 2) {
+        count[lengths[i] & 15]++;
+        other[lengths[i + 1] & 15]++;
+    }
+    if (i < size)
+        count[lengths[i] & 15]++;
+    for (uint32_t length = 1; length < 16; length++)
+        count[length] += other[length];
+    count[0] = 0;
 
-static inline uint32_t take_at(const uint8_t *buffer, uint32_t *position, uint32_t n) {
-    uint32_t value = peek_at(buffer, *position) >> (16 - n);
-    *position += n;
-    return value;
-}
+    // Where the next symbol of each length goes; those of length 0 go to a
+    // scratch list, so that the loop below takes no branch on the data.
+    uint32_t unused[largest_alphabet];
+    uint32_t *next[16];
+    uint32_t n = 0;
+    table->length_limit[0] = 0;
+    table->first_index[0] = 0;
+    next[0] = unused;
+    for (uint32_t length = 1; length < 16; length++) {
+        n = 2 * (n + count[length]);
+        uint32_t limit = n << (15 - length);
+        table->length_limit[length] = limit > 0xFFFF ? 0xFFFF : limit;
+        table->first_index[length] = table->first_index[length - 1] + count[length - 1];
+        next[length] = table->symbols + table->first_index[length];
+    }
+    // Two symbols per turn: the second's place is read before the first's is
+    // moved on, which its length's comparison makes good.
+    for (i = 0; i + 1 < size; i += 2) {
+        uint32_t a = lengths[i] & 15;
+        uint32_t b = lengths[i + 1] & 15;
+        uint32_t *first = next[a];
+        uint32_t *second = next[b] + (a == b);
+        *first = i;
+        *second = i + 1;
+        next[a] = first + 1;
+        next[b] = second + 1;
+    }
+    if (i < size)
+        *next[lengths[i] & 15] = i;
+    table->symbol_count = size;
 
-static inline void hand_back(ExtractionContext *ctx, uint32_t position) {
-    ctx->input_pos = position >> 3;
-    ctx->input_bit = position & 7;
+    if (payloads)
+        fill_quick<true>(table, payloads);
+    else
+        fill_quick<false>(table, nullptr);
 }
 
 void read_code_tables(ExtractionContext *ctx) {
@@ -184,26 +232,29 @@ void read_code_tables(ExtractionContext *ctx) {
         total = channel_symbols * uint32_t(ctx->channel_count);
     }
 
-    const uint8_t *buffer = ctx->input_buffer;
-    uint32_t position = 8 * ctx->input_pos + ctx->input_bit;
+    BitWord w;
+    word_start(w, ctx);
     uint8_t length_lengths[length_code_symbols];
-    for (uint8_t &length : length_lengths)
-        length = uint8_t(take_at(buffer, &position, 4));
+    for (uint8_t &length : length_lengths) {
+        word_top_up(w);
+        length = uint8_t(word_take(w, 4));
+    }
     const DecodeTable *length_code = &ctx->length_code_table;
     build_decode_table(length_lengths, &ctx->length_code_table, length_code_symbols);
 
+    const uint8_t *buffer = ctx->input_buffer;
     uint32_t i = 0;
     while (i < total) {
-        if ((position >> 3) > refill_threshold_length) {
-            hand_back(ctx, position);
+        if ((word_position(w, buffer) >> 3) > refill_threshold_length) {
+            word_hand_back(ctx, w);
             fill_input(ctx, 0);
-            position = 8 * ctx->input_pos + ctx->input_bit;
+            word_start(w, ctx);
         }
-        uint32_t v = peek_at(buffer, position) & 0xFFFE;
-        uint32_t found = length_code->quick[v >> (16 - decode_quick_bits)];
+        uint32_t found = length_code->quick[w.bits >> (64 - decode_quick_bits)];
+        word_top_up(w);
         if (!found)
-            found = decode_search(length_code, v);
-        position += found & 63;
+            found = decode_search(length_code, uint32_t(w.bits >> 48) & 0xFFFE);
+        word_skip(w, found & 63);
         uint32_t s = found >> 6;
         if (s < 16) {
             lengths[i] = uint8_t((s + ctx->kept_lengths[i]) & 15);
@@ -213,19 +264,19 @@ void read_code_tables(ExtractionContext *ctx) {
         uint32_t run;
         uint8_t value = 0;
         if (s == 16) {
-            run = take_at(buffer, &position, 2) + 3;
+            run = word_take(w, 2) + 3;
             // A repeat at the very first position has no previous length to
             // repeat; it repeats 0, like the empty list before it.
             value = i > 0 ? lengths[i - 1] : 0;
         } else if (s == 17) {
-            run = take_at(buffer, &position, 3) + 3;
+            run = word_take(w, 3) + 3;
         } else {
-            run = take_at(buffer, &position, 7) + 11;
+            run = word_take(w, 7) + 11;
         }
         for (; run > 0 && i < total; run--)
             lengths[i++] = value;
     }
-    hand_back(ctx, position);
+    word_hand_back(ctx, w);
 
     if (ctx->multimedia_block) {
         for (int32_t k = 0; k < ctx->channel_count; k++)
@@ -241,6 +292,20 @@ void read_code_tables(ExtractionContext *ctx) {
     memcpy(ctx->kept_lengths, lengths, sizeof ctx->kept_lengths);
 }
 
+// decode_symbol for the main code, whose quick entries are the LZ decoder's
+// (lz_decode.h): the symbol in their top bits, and the code's length in their
+// low bits together with the extra bits that follow it.
+static void decode_main_symbol(ExtractionContext *ctx) {
+    uint32_t v = peek_bits(ctx) & 0xFFFE;
+    uint32_t found = ctx->main_table.quick[v >> (16 - decode_quick_bits)];
+    if (found) {
+        ctx->symbol = found >> lz_symbol_shift;
+        skip_bits(ctx, (found & 63) - (lz_payloads.main[ctx->symbol] & 31));
+        return;
+    }
+    decode_symbol_search(ctx, &ctx->main_table, v);
+}
+
 void read_trailing_tables(ExtractionContext *ctx) {
     if (uint32_t(ctx->input_top) < ctx->input_pos + lookahead_min_bytes)
         return;
@@ -250,7 +315,7 @@ void read_trailing_tables(ExtractionContext *ctx) {
             read_code_tables(ctx);
         return;
     }
-    decode_symbol(ctx, &ctx->main_table);
+    decode_main_symbol(ctx);
     if (ctx->symbol == symbol_new_tables)
         read_code_tables(ctx);
 }

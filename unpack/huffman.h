@@ -8,8 +8,8 @@
 
 void read_code_tables(ExtractionContext *ctx);
 // Builds the decode form of the code with the given lengths. Quick entries
-// carry payloads[symbol] (symbol << 6 without payloads; payloads has
-// largest_alphabet entries, each with its low six bits clear).
+// are symbol << 6 | length, or with payloads (largest_alphabet of them) the
+// LZ decoder's lz_entry(payloads[symbol], length, code) (lz_decode.h).
 void build_decode_table(const uint8_t *lengths, DecodeTable *table, uint32_t size,
                         const uint32_t *payloads = nullptr);
 void read_trailing_tables(ExtractionContext *ctx);
@@ -20,7 +20,7 @@ void decode_symbol_search(ExtractionContext *ctx, const DecodeTable *table, uint
 uint32_t decode_search(const DecodeTable *table, uint32_t v);
 
 // decode_symbol reads tables whose entries keep the symbol in the nine bits
-// above the length: those built without payloads, and the main code's.
+// above the length: those built without payloads.
 constexpr uint32_t symbol_mask = 0x1FF;
 static_assert(largest_alphabet <= symbol_mask + 1, "every symbol fits its payload bits");
 

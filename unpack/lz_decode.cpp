@@ -15,7 +15,7 @@
 //   refill_threshold_step keeps every load inside the input buffer; table
 //   blocks refill for themselves at their own thresholds.
 // - Window: no match is longer than max_match_length bytes after its length
-//   adjustments and its copy may write copy_overrun bytes more, so flushing
+//   adjustments and its copy writes at most copy_footprint bytes, so flushing
 //   once fewer than flush_margin bytes are free means no step overwrites a
 //   byte that has not been written out.
 //
@@ -29,18 +29,22 @@
 // work per entry stays proportional to its packed and unpacked sizes, and the
 // short output fails the entry's checksum comparison.
 //
-// Speed: codes come from a 64-bit word topped up once per step and mostly
-// resolve with one quick-table read (huffman.cpp), whose entry also carries
-// the smallest value and the extra bit count of a length or distance slot
-// (lz_payloads), so a match reads no further tables; the main code's entry
-// is read before the top-up, which keeps the top-up off the chain from one
-// literal to the next. The tests at the top of the loop run once for as
-// many steps as cannot reach any of their limits (unchecked_steps), not once
-// per step. The loop's state, match history included, lives in locals rather
-// than the record; the extra bits and the word's top-ups take no branch that
-// depends on the data; and a match away from the end of the ring is copied
-// in whole pieces of 16 (or 8) bytes, without a byte loop for its tail
-// (copy_in_window).
+// Speed: codes come from a 64-bit word (BitWord) topped up before each code,
+// and mostly resolve with one quick-table read (huffman.cpp), whose entry
+// also says how many bits the code and its extra bits take together and how
+// to turn them into the slot's value (lz_payloads): so a step consumes a code
+// and its extra bits with one shift, and a match reads no further tables.
+// Each code's entry is read before the top-up that precedes it, which keeps
+// the top-up off the chain from one code to the next. A literal's step takes
+// up to two more literals of the quick table without another top-up. Long
+// matches and repeats of an older distance share one path and take their
+// numbers by selection, not by branches; so do short matches and repeats of
+// the last. The tests at the top of the loop run once for as many steps as
+// cannot reach any of their limits (unchecked_steps), not once per step. The
+// loop's state, match history included, lives in locals rather than the
+// record; extra bits and top-ups take no branch that depends on the data;
+// and a match away from the end of the ring is copied in whole pieces of 16
+// (or 8) bytes, the common lengths without a test (copy_in_window).
 #include "unpack/lz_decode.h"
 
 #include <cstddef>
@@ -68,7 +72,7 @@ constexpr uint32_t longest_slot_length =
 static_assert(longest_slot_length + 3 + long_match_bonus(max_distance) <= max_match_length &&
                   longest_slot_length + 2 + repeat_match_bonus(max_distance) <= max_match_length,
               "no match is longer than max_match_length");
-static_assert(max_match_length + copy_overrun <= flush_margin,
+static_assert(copy_footprint <= flush_margin,
               "a step never writes over bytes that wait to be flushed");
 
 // The most bits one step takes: a main code and the extra bits of its
@@ -106,23 +110,44 @@ static inline void copy_wide_piece(uint8_t *out, const uint8_t *in) {
 // window_size - copy_overrun or more behind every later position, out of
 // reach of every match, and are rewritten before anything reads them. A
 // piece reads only final bytes when the source lies at least a piece back,
-// or ahead of the destination, which it only does by more than max_distance.
-static_assert(copy_overrun == wide_piece_size - 1, "a wide piece at most past the match");
+// or ahead of the destination, which it only does by more than max_distance;
+// the first gap bytes of a piece are right whatever the gap.
+//
+// Most matches are short, and whether one is longer than the next is
+// anybody's guess: so the copy takes a fixed number of pieces without a
+// test of its length, short_copy bytes (the first piece alone completes a
+// match no longer than its gap), then medium_copy bytes for a longer match,
+// and only matches longer than that loop.
+constexpr uint32_t short_copy = 2 * wide_piece_size;
+constexpr uint32_t medium_copy = 6 * wide_piece_size;
+static_assert(short_copy <= copy_overrun && medium_copy - short_copy - 1 <= copy_overrun,
+              "the pieces past a match stay within copy_overrun");
+static_assert(medium_copy <= copy_footprint &&
+                  max_match_length + wide_piece_size - 1 <= copy_footprint,
+              "a copy writes no further than copy_footprint from its start");
 static_assert(window_size - copy_overrun > max_distance,
               "bytes copied past a match lie beyond every match's reach");
 static inline uint32_t copy_in_window(uint8_t *window, uint32_t dest, uint32_t gap, uint32_t n) {
     uint32_t src = (dest - gap) & window_mask;
     uint32_t end = (dest + n) & window_mask;
-    if (dest + n + wide_piece_size > window_size || src + n + wide_piece_size > window_size) {
+    uint32_t higher = dest > src ? dest : src;
+    if (higher + n + medium_copy > window_size) {
         for (uint32_t k = 0; k < n; k++)
             window[(dest + k) & window_mask] = window[(src + k) & window_mask];
         return end;
     }
     uint8_t *out = window + dest;
     const uint8_t *in = window + src;
+    copy_wide_piece(out, in);
     if (gap >= wide_piece_size) {
-        for (uint32_t k = 0; k < n; k += wide_piece_size)
-            copy_wide_piece(out + k, in + k);
+        copy_wide_piece(out + wide_piece_size, in + wide_piece_size);
+        if (n > short_copy) {
+            for (uint32_t k = short_copy; k < medium_copy; k += wide_piece_size)
+                copy_wide_piece(out + k, in + k);
+            for (uint32_t k = medium_copy; k < n; k += wide_piece_size)
+                copy_wide_piece(out + k, in + k);
+        }
+    } else if (n <= gap) {
     } else if (gap >= piece_size) {
         for (uint32_t k = 0; k < n; k += piece_size)
             copy_piece(out + k, in + k);
@@ -150,30 +175,31 @@ void copy_match(ExtractionContext *ctx) {
     ctx->window_pos = copy_in_window(ctx->window, ctx->window_pos & window_mask, match_gap(d), n);
 }
 
-// The loop's copy of the record's bit reader, window position and match
-// history. Window bytes are written through a byte pointer, which may alias
-// any field of the record, so the loop keeps these in locals and hands them
-// back to the record before every call that reads or moves them (saved_to /
-// loaded_from).
+// The loop's copy of the record's bit reader (a BitWord, unpack_io.h),
+// window position and match history. Window bytes are written through a
+// byte pointer, which may alias any field of the record, so the loop keeps
+// these in locals and hands them back to the record before every call that
+// reads or moves them (saved_to / loaded_from).
 //
-// The bit reader holds the next bits of the buffer in a 64-bit word, most
-// significant first: count of them are valid and next is the buffer index of
-// the first byte not yet in the word, so the reader stands at bit
-// 8 * next - count. A step consumes at most max_step_bits and the loop tops
-// the word up to at least topped_up_bits at the start of every step, so codes
-// come from the word with shifts alone. Bytes are loaded ahead of the reader
-// but only from the buffer, which nothing else changes between two refills of
-// the loop: a top-up loads 8 bytes from at most 8 bytes past the reader, and
-// after the last step the look-ahead (read_trailing_tables) peeks three bytes
+// A step consumes at most max_step_bits, and the word is topped up to at
+// least topped_up_bits before each code, so codes come from the word with
+// shifts alone. Bytes are loaded ahead of the reader but only from the
+// buffer, which nothing else changes between two refills of the loop; after
+// the last step the look-ahead (read_trailing_tables) peeks three bytes
 // where the step left it.
-constexpr uint32_t topped_up_bits = 56; // all but the last byte of the word
 static_assert(max_step_bits <= topped_up_bits, "a step takes its codes from the word alone");
-// The least a step starts with: a literal's step takes one code from a full
-// word, and a match's step ends with a top-up.
-constexpr uint32_t step_start_bits = topped_up_bits - max_code_bits;
-static_assert(step_start_bits >= uint32_t(decode_quick_bits),
-              "the main code's quick entry is read before the top-up");
-// A top-up at the end of a step, the last before a refill, lies at most
+// Each quick entry is read before the top-up for its code, from what the
+// codes before it in the step left: a main code and its length bits before
+// the second code, the second code and its distance bits (or a literal and
+// the two more a step may take) before the next step's main code.
+static_assert(topped_up_bits - max_code_bits - largest(length_extra_bits) >= decode_quick_bits &&
+                  topped_up_bits - max_code_bits - largest(distance_extra_bits) >=
+                      decode_quick_bits &&
+                  topped_up_bits - max_code_bits - 2 * decode_quick_bits >= decode_quick_bits,
+              "a quick entry is read from bits the word still holds");
+static_assert(max_code_bits + 2 * decode_quick_bits <= max_step_bits,
+              "a step of three literals takes no more than any other step");
+// A top-up within a step, the last before a refill, lies at most
 // max_step_bits behind the threshold.
 static_assert(refill_threshold_step + (7 + max_step_bits) / 8 + 8 + 8 <=
                   uint32_t(input_buffer_size),
@@ -182,9 +208,7 @@ static_assert(refill_threshold_step + (7 + max_step_bits) / 8 + 3 <= uint32_t(in
               "the look-ahead's peek lies inside the input buffer");
 namespace {
 struct LoopState {
-    uint64_t bits;
-    uint32_t count;
-    uint32_t next;
+    BitWord word;
     uint32_t window_pos;
     int32_t unpacked_left;
     uint32_t old_distances[4];
@@ -194,47 +218,8 @@ struct LoopState {
 };
 } // namespace
 
-static inline uint64_t load_big_endian(const uint8_t *p) {
-    return uint64_t(p[0]) << 56 | uint64_t(p[1]) << 48 | uint64_t(p[2]) << 40 |
-           uint64_t(p[3]) << 32 | uint64_t(p[4]) << 24 | uint64_t(p[5]) << 16 |
-           uint64_t(p[6]) << 8 | p[7];
-}
-
-static inline uint32_t reader_position(const LoopState &st) {
-    return 8 * st.next - st.count;
-}
-
-// Starts the word at the record's position; the 8 bytes read end inside the
-// buffer even when the position lies in its last 8 bytes. A full word counts
-// its last byte as not yet in it, so count stays below 64 for top_up.
-static inline void restart_reader(LoopState &st, const uint8_t *input, uint32_t pos, uint32_t bit) {
-    constexpr uint32_t last_load = input_buffer_size - 8;
-    uint32_t base = pos < last_load ? pos : last_load;
-    uint32_t skipped = 8 * (pos - base) + bit;
-    st.bits = load_big_endian(input + base) << skipped;
-    st.count = 64 - skipped;
-    st.next = base + 8;
-    if (skipped == 0) {
-        st.count = topped_up_bits;
-        st.next = base + 7;
-    }
-}
-
-// Tops the word up to topped_up_bits to 63 bits with whole bytes, without a
-// branch: how many bits the last step took follows the data. A byte already
-// partly in the word is ORed in again at the same place, which changes
-// nothing; with topped_up_bits or more nothing new is counted. The caller
-// keeps the reader at most at the refill threshold.
-static inline void top_up(LoopState &st, const uint8_t *input) {
-    st.bits |= load_big_endian(input + st.next) >> st.count;
-    st.next += (63 - st.count) >> 3;
-    st.count |= topped_up_bits;
-}
-
 static inline void saved_to(ExtractionContext *ctx, const LoopState &st) {
-    uint32_t position = reader_position(st);
-    ctx->input_pos = position >> 3;
-    ctx->input_bit = position & 7;
+    word_hand_back(ctx, st.word);
     ctx->window_pos = st.window_pos;
     ctx->unpacked_left = st.unpacked_left;
     memcpy(ctx->old_distances, st.old_distances, sizeof ctx->old_distances);
@@ -244,7 +229,7 @@ static inline void saved_to(ExtractionContext *ctx, const LoopState &st) {
 }
 
 static inline void loaded_from(const ExtractionContext *ctx, LoopState &st) {
-    restart_reader(st, ctx->input_buffer, ctx->input_pos, ctx->input_bit);
+    word_start(st.word, ctx);
     st.window_pos = ctx->window_pos;
     st.unpacked_left = ctx->unpacked_left;
     memcpy(st.old_distances, ctx->old_distances, sizeof st.old_distances);
@@ -253,47 +238,38 @@ static inline void loaded_from(const ExtractionContext *ctx, LoopState &st) {
     st.last_length = ctx->last_length;
 }
 
-// Takes n bits, 1 to 16, from the word.
-static inline uint32_t take(LoopState &st, uint32_t n) {
-    uint32_t value = uint32_t(st.bits >> (64 - n));
-    st.bits <<= n;
-    st.count -= n;
-    return value;
+// The value of a slot whose entry was consumed from word: the top
+// code_length + extra bits of the word, with the entry's XOR turning the code
+// into the slot's base (lz_decode.h). Every entry consumes at least one bit,
+// so the shift that brings those bits down stays below 64 bits wide.
+static inline uint32_t slot_value(uint64_t word, uint32_t entry, uint32_t xor_mask) {
+    return uint32_t(word >> ((0 - entry) & 63)) ^ ((entry >> lz_xor_shift) & xor_mask);
 }
 
-// take for 0 to 16 bits without a branch: whether a slot has extra bits
-// follows the data, so a test on it would often be guessed wrong. Both
-// shifts stay below 64 bits wide for every n.
-static inline uint32_t take_extra(LoopState &st, uint32_t n) {
-    uint32_t value = uint32_t((st.bits >> 32) >> (32 - n));
-    st.bits <<= n;
-    st.count -= n;
-    return value;
+// Consumes an entry's code and the extra bits behind it; returns the word as
+// it stood.
+static inline uint64_t take_entry(LoopState &st, uint32_t entry) {
+    uint64_t word = st.word.bits;
+    st.word.bits <<= entry & 63;
+    st.word.count -= entry & 63;
+    return word;
 }
 
-// The quick table is indexed by the word's top bits directly and its entry
-// shifts the word as it stands (the shift count only uses the low six bits,
-// which hold the length): the chain from one code to the next is a shift, a
-// table read and a shift. decode returns the entry, payload and length;
-// codes longer than the quick ones take the search and get the same payload.
-// decode_rest is decode once the quick entry, found, has been read.
-static inline uint32_t decode_rest(LoopState &st, uint32_t found, const DecodeTable *table,
-                                   const uint32_t *payloads) {
-    if (!found) {
-        found = decode_search(table, uint32_t(st.bits >> 48) & 0xFFFE);
-        found = payloads[found >> 6] | (found & 63);
-    }
-    st.bits <<= found & 63;
-    st.count -= found & 63;
-    return found;
+// The entry of a code longer than the quick ones, which the quick table
+// leaves 0: the search finds symbol and length, all but the code's last bit
+// are consumed here, and the entry made for that one-bit code (lz_entry)
+// takes the rest like any other.
+static inline uint32_t searched_entry(LoopState &st, const DecodeTable *table,
+                                      const uint32_t *payloads) {
+    uint32_t found = decode_search(table, uint32_t(st.word.bits >> 48) & 0xFFFE);
+    uint32_t length = found & 63;
+    st.word.bits <<= length - 1;
+    st.word.count -= length - 1;
+    return lz_entry(payloads[found >> 6], 1, uint32_t(st.word.bits >> 63));
 }
 
-static inline uint32_t decode(LoopState &st, const DecodeTable *table, const uint32_t *payloads) {
-    return decode_rest(st, table->quick[st.bits >> (64 - decode_quick_bits)], table, payloads);
-}
-
-static inline uint32_t extra_bits_of(uint32_t main_entry) {
-    return (main_entry >> 15) & 31;
+static inline uint32_t quick_entry(const LoopState &st, const uint32_t *quick) {
+    return quick[st.word.bits >> (64 - decode_quick_bits)];
 }
 
 // The match history a match leaves behind.
@@ -311,12 +287,12 @@ static inline void remember_match(LoopState &st, uint32_t n, uint32_t d) {
 // flush_margin, and unpacked_left stays non-negative. Each step takes at
 // most max_step_bits and writes at most max_match_length bytes. The caller
 // has made all of them hold for this step.
-static inline uint32_t unchecked_steps(const LoopState &st, uint32_t flush_pos,
-                                       int32_t stale_limit) {
+static inline uint32_t unchecked_steps(const LoopState &st, const uint8_t *input,
+                                       uint32_t flush_pos, int32_t stale_limit) {
     uint32_t last_byte = refill_threshold_step;
     if (stale_limit < int32_t(last_byte))
         last_byte = uint32_t(stale_limit);
-    uint32_t input_steps = (8 * last_byte + 7 - reader_position(st)) / max_step_bits;
+    uint32_t input_steps = (8 * last_byte + 7 - word_position(st.word, input)) / max_step_bits;
     uint32_t free =
         flush_pos == st.window_pos ? window_size : (flush_pos - st.window_pos) & window_mask;
     uint32_t flush_steps = (free - flush_margin) / max_match_length;
@@ -337,9 +313,6 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
     // Wraps like the 32-bit count it is, even for a nonsensical size.
     ctx->unpacked_left = int32_t(uint32_t(ctx->unpacked_left) - 1);
 
-    const DecodeTable *main_table = &ctx->main_table;
-    const DecodeTable *distance_table = &ctx->distance_table;
-    const DecodeTable *repeat_table = &ctx->repeat_table;
     LoopState st;
     loaded_from(ctx, st);
     uint32_t flush_pos = ctx->flush_pos;
@@ -350,12 +323,12 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
         // Only a literal at the last position leaves it at the window size.
         if (st.window_pos > window_mask)
             st.window_pos &= window_mask;
-        uint32_t pos = reader_position(st) >> 3;
+        uint32_t pos = word_position(st.word, ctx->input_buffer) >> 3;
         if (pos > refill_threshold_step) {
             saved_to(ctx, st);
             fill_input(ctx, 0);
             pos = ctx->input_pos;
-            restart_reader(st, ctx->input_buffer, pos, ctx->input_bit);
+            word_start(st.word, ctx);
             stale_limit = ctx->input_end + stale_input_limit;
         }
         if (int32_t(pos) > stale_limit)
@@ -367,53 +340,80 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             flush_pos = ctx->flush_pos;
         }
 
-        uint32_t steps = unchecked_steps(st, flush_pos, stale_limit);
+        uint32_t steps = unchecked_steps(st, ctx->input_buffer, flush_pos, stale_limit);
         // A run writes less than the ring holds (it leaves flush_margin
         // free), so the bytes it wrote follow from the window position alone.
         uint32_t run_start = st.window_pos;
+        uint8_t *out = window + st.window_pos;
         bool new_tables = false;
+        // Each step's main entry is read before the word is topped up, from
+        // the bits it already holds (at least decode_quick_bits: the top-up
+        // before each code leaves enough for it and the next code's lookup),
+        // so that the load does not wait for the top-up.
+        uint32_t e = quick_entry(st, ctx->main_table.quick);
         do {
-            // The main code's quick entry is read before the word is topped
-            // up, from the bits it already holds, so that the load does not
-            // wait for the top-up: a step starts with at least
-            // step_start_bits, a literal takes no more than a code, and a
-            // match tops the word up again at its end.
-            uint32_t e = main_table->quick[st.bits >> (64 - decode_quick_bits)];
-            top_up(st, ctx->input_buffer);
-            e = decode_rest(st, e, main_table, lz_payloads.main);
-            if (e < main_literal_limit) {
-                window[st.window_pos++] = uint8_t(e >> 6);
+            word_top_up(st.word);
+            if (!e)
+                e = searched_entry(st, &ctx->main_table, lz_payloads.main);
+            uint64_t word = take_entry(st, e);
+            if (int32_t(e) >= 0) {
+                *out++ = uint8_t(e >> lz_symbol_shift);
+                e = quick_entry(st, ctx->main_table.quick);
+                // Up to two more literals of the quick table, of at most
+                // decode_quick_bits each, need no top-up. The last step of a
+                // run takes one symbol only: it may be the entry's last, and
+                // it may reach the end of the ring.
+                if (int32_t(e) > 0 && steps > 1) {
+                    take_entry(st, e);
+                    *out++ = uint8_t(e >> lz_symbol_shift);
+                    e = quick_entry(st, ctx->main_table.quick);
+                    if (int32_t(e) > 0) {
+                        take_entry(st, e);
+                        *out++ = uint8_t(e >> lz_symbol_shift);
+                        e = quick_entry(st, ctx->main_table.quick);
+                    }
+                }
                 continue;
             }
-            uint32_t s = (e >> 6) & symbol_mask;
+            uint32_t s = e >> lz_symbol_shift;
             uint32_t length;
             uint32_t distance;
-            if (s >= symbol_long_match) {
-                length = (e >> 20) + take_extra(st, extra_bits_of(e));
-                uint32_t d = decode(st, distance_table, lz_payloads.distance);
-                distance = (d >> 11) + take_extra(st, (d >> 6) & 31);
+            if (e & lz_second_code) {
+                // A long match (its length here, a distance code next) or a
+                // repeat of an older distance (a length code next): one
+                // path for both, which leaves the processor nothing to guess.
+                bool long_match = e >= lz_long_match_entry;
+                const DecodeTable *second = long_match ? &ctx->distance_table : &ctx->repeat_table;
+                uint32_t d = quick_entry(st, second->quick);
+                word_top_up(st.word);
+                if (!d)
+                    d = searched_entry(st, second,
+                                       long_match ? lz_payloads.distance : lz_payloads.repeat);
+                uint32_t value = slot_value(take_entry(st, d), d, ~0u);
+                // symbol_repeat_old repeats the newest distance, + 3 the oldest.
+                uint32_t old =
+                    st.old_distances[(st.old_distance_count - (s - symbol_repeat_last)) & 3];
+                uint32_t long_mask = 0 - uint32_t(long_match);
+                distance = ((value + 1) & long_mask) | (old & ~long_mask);
+                length = ((slot_value(word, e, lz_main_xor_mask) + 3) & long_mask) |
+                         ((value + 2 + (distance >= repeat_bonus_distance)) & ~long_mask);
                 length += long_match_bonus(distance);
-            } else if (s >= symbol_short_match) {
+            } else {
                 if (s == symbol_new_tables) {
                     new_tables = true;
                     break;
                 }
-                distance = (e >> 20) + take(st, extra_bits_of(e));
-                length = 2;
-            } else if (s == symbol_repeat_last) {
-                length = st.last_length;
-                distance = st.last_distance;
-            } else {
-                // symbol_repeat_old repeats the newest distance, + 3 the oldest.
-                distance = st.old_distances[(st.old_distance_count - (s - symbol_repeat_last)) & 3];
-                uint32_t l = decode(st, repeat_table, lz_payloads.repeat);
-                length = (l >> 11) + take_extra(st, (l >> 6) & 31);
-                length += repeat_match_bonus(distance);
+                uint32_t short_mask = 0 - uint32_t(s >= symbol_short_match);
+                distance = ((slot_value(word, e, lz_main_xor_mask) + 1) & short_mask) |
+                           (st.last_distance & ~short_mask);
+                length = (2 & short_mask) | (st.last_length & ~short_mask);
             }
+            uint32_t gap = match_gap(distance);
             remember_match(st, length, distance);
-            st.window_pos = copy_in_window(window, st.window_pos, match_gap(distance), length);
-            top_up(st, ctx->input_buffer);
+            out = window + copy_in_window(window, uint32_t(out - window), gap, length);
+            e = quick_entry(st, ctx->main_table.quick);
         } while (--steps);
+        st.window_pos = uint32_t(out - window);
         st.unpacked_left -= int32_t((st.window_pos - run_start) & window_mask);
         if (new_tables) {
             saved_to(ctx, st);

@@ -41,40 +41,83 @@ constexpr uint32_t repeat_match_bonus(uint32_t distance) {
     return (distance >= repeat_bonus_distance) + long_match_bonus(distance);
 }
 
-// What the decoder's quick entries carry above a code's length (bits 0-5),
-// so that a match takes its numbers from the entry without reading these
-// tables again. Main code: the symbol in bits 6-14 and, for a long match's
-// length slot or a short match's distance slot, the slot's extra bit count in
-// bits 15-19 and its smallest value in bits 20-31, so that a literal's entry
-// lies below main_literal_limit. Distance and repeat-length codes: the extra
-// bit count in bits 6-10 and the smallest value in bits 11-31. Each list has
-// room for every symbol a table can hold; those beyond its alphabet stay 0.
+// The quick entries of the LZ decoder's three codes resolve a slot's value
+// along with its symbol. Every slot's base is a multiple of its extra bits'
+// weight (its low extra bits are clear), and the top code_length + extra
+// bits of the input, read as a number, are (code << extra) | value; so XORing
+// base ^ (code << extra) into them leaves base | value, which is base +
+// value. An entry holds
+//   bits 0-5:  code length + extra bits, what the step consumes at once
+//   bits 6-21: base ^ (code << extra) (bits 6-31 in the distance and
+//              repeat-length codes, which have no symbol bits)
+//   bit 22:    (main code only) set for the symbols that another code
+//              follows, long matches and repeats of an older distance
+//   bits 23-31: the symbol (main code only), so a literal's entry is below
+//              1 << 31 and a long match's at or above lz_long_match_entry.
+// A symbol's payload is its entry for the code 0 of length 0: the extra bit
+// count, the base and the symbol bits (lz_entry adds length and code). Each
+// list has room for every symbol a table can hold; those beyond its alphabet
+// stay 0.
 struct LzPayloads {
     uint32_t main[largest_alphabet];
     uint32_t distance[largest_alphabet];
     uint32_t repeat[largest_alphabet];
 };
 
-constexpr uint32_t main_literal_limit = literal_symbols << 6;
+constexpr uint32_t lz_symbol_shift = 23;
+constexpr uint32_t lz_xor_shift = 6;
+constexpr uint32_t lz_main_xor_mask = 0xFFFF;
+constexpr uint32_t lz_long_match_entry = symbol_long_match << lz_symbol_shift;
+constexpr uint32_t lz_second_code = 1u << 22;
+static_assert(literal_symbols << lz_symbol_shift == 1u << 31, "literal entries lie below 1 << 31");
+static_assert((main_symbols - 1) >> (32 - lz_symbol_shift) == 0, "every main symbol fits");
 
-constexpr uint32_t slot_payload(uint32_t symbol, uint32_t extra, uint32_t smallest) {
-    return symbol << 6 | extra << 15 | smallest << 20;
+constexpr uint32_t lz_entry(uint32_t payload, uint32_t code_length, uint32_t code) {
+    return (payload + code_length) ^ code << ((payload & 31) + lz_xor_shift);
 }
+
+constexpr uint32_t slot_payload(uint32_t symbol_bits, uint32_t extra, uint32_t base) {
+    return extra | base << lz_xor_shift | symbol_bits;
+}
+
+// Whether every slot's base has its low extra bits clear and fits the
+// entry's bits beside every quick code (of at most decode_quick_bits).
+template <typename Base>
+constexpr bool slots_fit(const Base *bases, const uint8_t *extra, int count, uint32_t limit) {
+    for (int i = 0; i < count; i++) {
+        if (uint32_t(bases[i]) & ((1u << extra[i]) - 1))
+            return false;
+        if (uint32_t(bases[i]) >= limit || (1u << (decode_quick_bits + extra[i])) > limit)
+            return false;
+    }
+    return true;
+}
+static_assert(slots_fit(length_bases, length_extra_bits, length_slots, lz_main_xor_mask + 1) &&
+                  slots_fit(short_distance_bases, short_distance_extra_bits, short_distance_slots,
+                            lz_main_xor_mask + 1) &&
+                  slots_fit(distance_bases, distance_extra_bits, distance_symbols,
+                            1u << (32 - lz_xor_shift)),
+              "every slot's base XORs with its extra bits and fits its entry");
 
 constexpr LzPayloads make_lz_payloads() {
     LzPayloads p{};
     for (uint32_t s = 0; s < uint32_t(main_symbols); s++)
-        p.main[s] = s << 6;
+        p.main[s] = s << lz_symbol_shift;
+    for (uint32_t k = 1; k <= 4; k++)
+        p.main[symbol_repeat_last + k] |= lz_second_code;
     for (uint32_t i = 0; i < uint32_t(length_slots); i++) {
-        p.main[symbol_long_match + i] =
-            slot_payload(symbol_long_match + i, length_extra_bits[i], length_bases[i] + 3u);
-        p.repeat[i] = uint32_t(length_extra_bits[i]) << 6 | (length_bases[i] + 2u) << 11;
+        uint32_t symbol = symbol_long_match + i;
+        p.main[symbol] = slot_payload(symbol << lz_symbol_shift | lz_second_code,
+                                      length_extra_bits[i], length_bases[i]);
+        p.repeat[i] = slot_payload(0, length_extra_bits[i], length_bases[i]);
     }
-    for (uint32_t i = 0; i < uint32_t(short_distance_slots); i++)
-        p.main[symbol_short_match + i] = slot_payload(
-            symbol_short_match + i, short_distance_extra_bits[i], short_distance_bases[i] + 1u);
+    for (uint32_t i = 0; i < uint32_t(short_distance_slots); i++) {
+        uint32_t symbol = symbol_short_match + i;
+        p.main[symbol] = slot_payload(symbol << lz_symbol_shift, short_distance_extra_bits[i],
+                                      short_distance_bases[i]);
+    }
     for (uint32_t d = 0; d < uint32_t(distance_symbols); d++)
-        p.distance[d] = uint32_t(distance_extra_bits[d]) << 6 | (distance_bases[d] + 1) << 11;
+        p.distance[d] = slot_payload(0, distance_extra_bits[d], distance_bases[d]);
     return p;
 }
 
