@@ -29,9 +29,15 @@ int32_t write_stream(FILE *stream, const void *buffer, int32_t count) {
     return int32_t(fwrite(buffer, 1, size_t(count), stream));
 }
 
+// The driver seeks to where each entry's data starts and ends, which is
+// mostly where the reads left the stream; the runtime's seek asks the system
+// for the position even then, so a seek that would not move is left out
+// (ftell answers from the stream's own bookkeeping).
 int seek_stream(FILE *stream, int32_t offset, int origin) {
     if (!stream)
         return -1;
+    if (origin != seek_from_current && ftell(stream) == long(offset))
+        return 0;
     return fseek(stream, long(offset), origin == seek_from_current ? SEEK_CUR : SEEK_SET);
 }
 

@@ -430,9 +430,6 @@ int run_extraction(ExtractionContext *ctx, const Arguments &args) {
     int status = open_archive(ctx, args.archive);
     if (status != 0)
         return status;
-    int total = count_entries(ctx);
-    close_stream(ctx->archive_stream);
-    ctx->archive_stream = nullptr;
 
     RunReport report = {};
     report.extracting = args.command[0] == 'x';
@@ -461,7 +458,14 @@ int run_extraction(ExtractionContext *ctx, const Arguments &args) {
         report.failed++;
         fprintf(stderr, "zqrar: %s: extraction failed (result %d)\n", args.archive, int(result));
     }
-    int not_reached = total - report.seen;
+    // A walk that ends as it should has seen every entry; the count of those
+    // it did not reach, a second walk over the headers, is only needed when
+    // it stopped early.
+    int not_reached = 0;
+    if (result != extraction_done)
+        not_reached = count_entries(ctx) - report.seen;
+    close_stream(ctx->archive_stream);
+    ctx->archive_stream = nullptr;
     printf("\n%d OK, %d failed, %d skipped, %d not reached\n", report.ok, report.failed,
            report.skipped, not_reached > 0 ? not_reached : 0);
     return result == extraction_done ? exit_ok : exit_failed;
