@@ -410,8 +410,11 @@ void unpack_file(ExtractionContext *ctx, uint8_t *window, int solid) {
             }
             uint32_t gap = match_gap(distance);
             remember_match(st, length, distance);
-            out = window + copy_in_window(window, uint32_t(out - window), gap, length);
+            // The next main entry is read before the copy, whose branches on
+            // gap and length the processor often guesses wrong: the read then
+            // lies before them and survives their misprediction.
             e = quick_entry(st, ctx->main_table.quick);
+            out = window + copy_in_window(window, uint32_t(out - window), gap, length);
         } while (--steps);
         st.window_pos = uint32_t(out - window);
         st.unpacked_left -= int32_t((st.window_pos - run_start) & window_mask);
