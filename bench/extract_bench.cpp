@@ -1,6 +1,7 @@
 // How fast does the setup install its files, and in how much memory?
 //
-// extract_bench CORPUS_DIR [--installer FILE] [--tar FILE] [-l LEVEL] [-r RUNS]
+// extract_bench CORPUS_DIR [--installer FILE] [--tar FILE] [--peer FILE]
+//               [-l LEVEL] [-r RUNS]
 //
 // Builds an installer from CORPUS_DIR (unless --installer names one made by
 // zqpack --stub): a program image of 96 KiB followed by a RAR 2.0 archive of
@@ -10,6 +11,12 @@
 // and unpacks a tar of the same files (--tar FILE, or one made here) with
 // `tar -xf` into another empty folder, and prints the best wall times, their
 // ratio and the installer's peak resident size.
+//
+// --peer FILE names that tar compressed by zstd (with --long=20, the same
+// 1 MiB window). The same runs then also time the peer's way of installing
+// the files, `zstd -dc --long=20 FILE | tar -xf -`, once with both programs
+// on one CPU (the setup runs on one) and once free to use two: what a fast
+// general-purpose decoder plus tar's own writing cost against tar -xf alone.
 //
 // Every measured step runs in a child process of its own, started from this
 // small parent, so the peak resident size is the extraction's alone.
@@ -126,6 +133,7 @@ int main(int argc, char **argv) {
     const char *corpus = nullptr;
     std::string installer;
     std::string tar_file;
+    std::string peer_file;
     int level = pack_level_default;
     int runs = 3;
     for (int i = 1; i < argc; ++i) {
@@ -134,6 +142,8 @@ int main(int argc, char **argv) {
             installer = argv[++i];
         else if (arg == "--tar" && i + 1 < argc)
             tar_file = argv[++i];
+        else if (arg == "--peer" && i + 1 < argc)
+            peer_file = argv[++i];
         else if (arg == "-l" && i + 1 < argc)
             level = atoi(argv[++i]);
         else if (arg == "-r" && i + 1 < argc)
@@ -142,7 +152,7 @@ int main(int argc, char **argv) {
             corpus = argv[i];
         else {
             fprintf(stderr, "usage: extract_bench CORPUS_DIR [--installer FILE] [--tar FILE] "
-                            "[-l LEVEL] [-r RUNS]\n");
+                            "[--peer FILE] [-l LEVEL] [-r RUNS]\n");
             return 2;
         }
     }
@@ -178,54 +188,77 @@ int main(int argc, char **argv) {
     printf("tar:       %s, %lld bytes\n", tar_file.c_str(),
            static_cast<long long>(fs::file_size(tar_file)));
 
-    double best_ours = 1e30, best_tar = 1e30, best_ours_cpu = 1e30, best_tar_cpu = 1e30;
+    // The ways of installing the files that each run times, in turn.
+    enum Side { side_ours, side_tar, side_peer_one_cpu, side_peer_two_cpus, side_count };
+    const char *const side_names[side_count] = {"ours", "tar", "peer1", "peer2"};
+    const char *const peer_pipe = "zstd -dc --long=20 \"$0\" | tar -xf - -C \"$1\"";
+    int sides = peer_file.empty() ? side_peer_one_cpu : side_count;
+    double best[side_count], best_cpu[side_count];
+    std::fill(best, best + side_count, 1e30);
+    std::fill(best_cpu, best_cpu + side_count, 1e30);
     long peak_rss = 0;
-    size_t our_files = 0, tar_files = 0;
-    uint64_t our_bytes = 0, tar_bytes = 0;
+    size_t files[side_count] = {};
+    uint64_t bytes[side_count] = {};
     // Every run writes into folders of its own and nothing is deleted until
     // the end: the file system spends much longer allocating inodes near
     // ones it has just freed, which would tax whichever side runs next.
-    // The order alternates for the same reason.
+    // The order rotates for the same reason.
     for (int run = 0; run < runs; ++run) {
-        std::string ours_dir = work + "/ours" + std::to_string(run);
-        std::string tar_dir = work + "/tar" + std::to_string(run);
-        fs::create_directory(ours_dir);
-        fs::create_directory(tar_dir);
-        ChildRun ours = {}, tar = {};
-        for (int side = 0; side < 2; ++side) {
-            sync(); // no dirty pages of the other side's writing
-            if ((side + run) % 2 == 0)
-                ours = run_child({self, "--extract-child", installer, ours_dir});
+        ChildRun done[side_count] = {};
+        std::string dirs[side_count];
+        for (int k = 0; k < sides; ++k) {
+            int side = (k + run) % sides;
+            std::string &dir = dirs[side];
+            dir = work + "/" + side_names[side] + std::to_string(run);
+            fs::create_directory(dir);
+            sync(); // no dirty pages of another side's writing
+            if (side == side_ours)
+                done[side] = run_child({self, "--extract-child", installer, dir});
+            else if (side == side_tar)
+                done[side] = run_child({"tar", "-xf", tar_file, "-C", dir});
+            else if (side == side_peer_one_cpu)
+                done[side] =
+                    run_child({"taskset", "-c", "0", "sh", "-c", peer_pipe, peer_file, dir});
             else
-                tar = run_child({"tar", "-xf", tar_file, "-C", tar_dir});
+                done[side] = run_child({"sh", "-c", peer_pipe, peer_file, dir});
         }
-        if (ours.status != 0 || tar.status != 0) {
-            fprintf(stderr, "extract_bench: extraction failed (ours %d, tar %d)\n", ours.status,
-                    tar.status);
-            return 1;
+        for (int side = 0; side < sides; ++side) {
+            if (done[side].status != 0) {
+                fprintf(stderr, "extract_bench: %s failed (status %d)\n", side_names[side],
+                        done[side].status);
+                return 1;
+            }
+            best[side] = std::min(best[side], done[side].seconds);
+            best_cpu[side] = std::min(best_cpu[side], done[side].cpu_seconds);
+            bytes[side] = tree_bytes(dirs[side], &files[side]);
         }
         printf("run %d: extract_archive %.3f s (cpu %.3f s), tar -xf %.3f s (cpu %.3f s), "
                "peak RSS %ld KiB\n",
-               run + 1, ours.seconds, ours.cpu_seconds, tar.seconds, tar.cpu_seconds,
-               ours.max_rss_kib);
-        best_ours = std::min(best_ours, ours.seconds);
-        best_tar = std::min(best_tar, tar.seconds);
-        best_ours_cpu = std::min(best_ours_cpu, ours.cpu_seconds);
-        best_tar_cpu = std::min(best_tar_cpu, tar.cpu_seconds);
-        peak_rss = std::max(peak_rss, ours.max_rss_kib);
-        our_bytes = tree_bytes(ours_dir, &our_files);
-        tar_bytes = tree_bytes(tar_dir, &tar_files);
+               run + 1, done[side_ours].seconds, done[side_ours].cpu_seconds,
+               done[side_tar].seconds, done[side_tar].cpu_seconds, done[side_ours].max_rss_kib);
+        if (sides == side_count)
+            printf("       zstd -dc | tar -xf - %.3f s on one CPU, %.3f s on two\n",
+                   done[side_peer_one_cpu].seconds, done[side_peer_two_cpus].seconds);
+        peak_rss = std::max(peak_rss, done[side_ours].max_rss_kib);
     }
-    printf("\nfiles: ours %zu (%llu bytes), tar %zu (%llu bytes)%s\n", our_files,
-           static_cast<unsigned long long>(our_bytes), tar_files,
-           static_cast<unsigned long long>(tar_bytes),
-           our_files == tar_files && our_bytes == tar_bytes ? "" : "  MISMATCH");
+    bool same = true;
+    for (int side = 1; side < sides; ++side)
+        same = same && files[side] == files[side_ours] && bytes[side] == bytes[side_ours];
+    printf("\nfiles: ours %zu (%llu bytes), tar %zu (%llu bytes)%s\n", files[side_ours],
+           static_cast<unsigned long long>(bytes[side_ours]), files[side_tar],
+           static_cast<unsigned long long>(bytes[side_tar]), same ? "" : "  MISMATCH");
     printf("best of %d: extract_archive %.3f s (%.1f MB/s), tar -xf %.3f s (%.1f MB/s)\n", runs,
-           best_ours, double(our_bytes) / best_ours / 1e6, best_tar,
-           double(tar_bytes) / best_tar / 1e6);
+           best[side_ours], double(bytes[side_ours]) / best[side_ours] / 1e6, best[side_tar],
+           double(bytes[side_tar]) / best[side_tar] / 1e6);
     printf(
         "ratio extract_archive / tar -xf: %.2f wall (target < 1.6), %.2f cpu (%.3f s / %.3f s)\n",
-        best_ours / best_tar, best_ours_cpu / best_tar_cpu, best_ours_cpu, best_tar_cpu);
+        best[side_ours] / best[side_tar], best_cpu[side_ours] / best_cpu[side_tar],
+        best_cpu[side_ours], best_cpu[side_tar]);
+    if (sides == side_count)
+        printf("ratio zstd -dc | tar -xf - / tar -xf: %.2f wall on one CPU (%.3f s), %.2f wall "
+               "on two CPUs (%.3f s)\n",
+               best[side_peer_one_cpu] / best[side_tar], best[side_peer_one_cpu],
+               best[side_peer_two_cpus] / best[side_tar], best[side_peer_two_cpus]);
     printf("peak resident size of the extraction: %.2f MiB (target < 8 MiB)\n",
            double(peak_rss) / 1024.0);
     fs::remove_all(work);

@@ -22,7 +22,9 @@
 # - the default level: the corpus installer (zqpack --stub, solid and
 #   encrypted as the setup carries it), its archive's size and packing speed;
 # - extract_bench on that installer: extraction against `tar -xf` of the same
-#   files, ratio and peak resident size (TMPDIR chooses the folder).
+#   files, ratio and peak resident size (TMPDIR chooses the folder), and the
+#   peer's way to the same files, `zstd -dc --long=20 | tar -xf -`, on one
+#   CPU and on two.
 #
 # The timings alternate between the programs, so a busy spell of the
 # machine spreads over all of them; compare figures of one run.
@@ -36,7 +38,7 @@ corpus_dir=$here/build/corpus-build
 corpus=$corpus_dir/corpus
 tar_file=$corpus_dir/corpus.tar
 
-for tool in zstd gzip xz tar; do
+for tool in zstd gzip xz tar taskset; do
     command -v $tool >/dev/null || { echo "table.sh: $tool missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
 if [ -z "${BUILD:-}" ] && [ ! -x "$build/zqrar" -o ! -x "$build/zqpack" -o ! -x "$build/bench/extract_bench" ]; then
@@ -85,7 +87,7 @@ fi
 make_once "$cache/installer.exe" "$build/zqpack" \
     sh -c "rm -f '$cache/installer.exe'; '$build/zqpack' --stub '$stub' '$cache/installer.exe' '$corpus' >/dev/null"
 
-size() { stat -c %s "$1"; }
+size() { stat -L -c %s "$1"; }
 tar_bytes=$(size "$tar_file")
 
 # Best wall and CPU seconds of each command over the runs, interleaved.
@@ -113,7 +115,7 @@ done
 "$build/zqrar" t "$cache/best.rar" >/dev/null || { echo "table.sh: zqrar t failed" >&2; exit 1; }
 
 extract=$("$build/bench/extract_bench" "$corpus" --installer "$cache/installer.exe" \
-    --tar "$tar_file" -r "$runs")
+    --tar "$tar_file" --peer "$cache/corpus.tar.zst" -r "$runs")
 
 best_size=$(size "$cache/best.rar")
 zstd_size=$(size "$cache/corpus.tar.zst")
@@ -149,5 +151,11 @@ ratio=$(sed -n 's/^ratio extract_archive \/ tar -xf: \([0-9.]*\) wall.*, \([0-9.
 rss=$(sed -n 's/^peak resident size of the extraction: \([0-9.]*\) MiB.*/\1/p' <<<"$extract")
 printf '| extraction of the installer (extract_bench) | %s × `tar -xf`, peak RSS %s MiB | | |\n' \
     "$ratio" "$rss"
+ours_extract=$(sed -n 's/^best of [0-9]*: extract_archive \([0-9.]*\) s.*/\1/p' <<<"$extract")
+read -r peer_one peer_one_s peer_two peer_two_s < <(sed -n \
+    's/^ratio zstd -dc | tar -xf - \/ tar -xf: \([0-9.]*\) wall on one CPU (\([0-9.]*\) s), \([0-9.]*\) wall on two CPUs (\([0-9.]*\) s)/\1 \2 \3 \4/p' \
+    <<<"$extract")
+printf '| same | | `zstd -dc --long=20 \\| tar -xf -`: %s × `tar -xf` on one CPU (%s s), %s × on two (%s s) | ours %.2f × its speed on one CPU |\n' \
+    "$peer_one" "$peer_one_s" "$peer_two" "$peer_two_s" "$(calc "$peer_one_s / $ours_extract")"
 echo
 grep '^best of' <<<"$extract"
